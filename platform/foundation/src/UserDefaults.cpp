@@ -527,11 +527,16 @@ bool UserDefaults::write(QString* error)
     }
     // A file we could not parse is kept aside instead of being overwritten.
     if (loadFailed_ && info.exists()) {
-        const QString aside = keptAs_.isEmpty() ? path_ + QStringLiteral(".corrupt") : keptAs_;
-        if (::rename(QFile::encodeName(path_).constData(), QFile::encodeName(aside).constData()) != 0) {
-            *error = QStringLiteral("cannot keep the unreadable %1 aside: %2").arg(path_, QString::fromLocal8Bit(std::strerror(errno)));
-            return false;
+        // A copy another run kept aside meanwhile keeps its name: this one takes the next free one.
+        QString aside = keptAs_.isEmpty() ? path_ + QStringLiteral(".corrupt") : keptAs_;
+        for (int n = 2; !renameWithoutReplacing(path_, aside); ++n) {
+            if (errno != EEXIST || n > 1000) {
+                *error = QStringLiteral("cannot keep the unreadable %1 aside: %2").arg(path_, QString::fromLocal8Bit(std::strerror(errno)));
+                return false;
+            }
+            aside = path_ + QStringLiteral(".corrupt.%1").arg(n);
         }
+        keptAs_ = aside;
         loadFailed_ = false;
     }
 

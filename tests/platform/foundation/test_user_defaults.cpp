@@ -225,6 +225,18 @@ TEST_F(UserDefaultsTest, UnreadableFileIsKeptAsideNotOverwritten)
     ASSERT_TRUE(d.synchronize());
     EXPECT_EQ(readFile(path() + ".corrupt"), QByteArray("{ not json"));
     EXPECT_EQ(UserDefaults(path()).integerForKey("k"), 3);
+
+    // The name it was to be kept under is taken meanwhile (another run kept its own file there):
+    // neither is lost.
+    ASSERT_NO_FATAL_FAILURE(writeFile(path(), "{ broken again"));
+    UserDefaults again(path());
+    EXPECT_EQ(again.loadFailureKeptAs(), path() + ".corrupt.2");
+    ASSERT_NO_FATAL_FAILURE(writeFile(path() + ".corrupt.2", "kept by another run"));
+    again.setInteger(4, "k");
+    ASSERT_TRUE(again.synchronize());
+    EXPECT_EQ(readFile(path() + ".corrupt.2"), QByteArray("kept by another run"));
+    EXPECT_EQ(readFile(path() + ".corrupt.3"), QByteArray("{ broken again"));
+    EXPECT_EQ(again.loadFailureKeptAs(), path() + ".corrupt.3");
 }
 
 TEST_F(UserDefaultsTest, HostileFilesNeverCrashTheReader)
