@@ -272,9 +272,13 @@ void SlideshowViewController::endSlideshow()
 {
     if (!m_playing)
         return;
-    if (m_host.showMode() == kShowMode)
-        m_host.setShowMode(m_modeBefore == 0 || m_modeBefore == kShowMode ? kShowModeView : m_modeBefore);
-    else
+    if (m_host.showMode() == kShowMode) {
+        const long back = m_modeBefore == 0 || m_modeBefore == kShowMode ? kShowModeView : m_modeBefore;
+        const long shown = slideOnScreen();
+        if (shown >= 0 && shown < long(m_slides.size()))
+            m_host.slideshowWillEnd(m_slides[std::size_t(shown)]->filePath(), back);
+        m_host.setShowMode(back);
+    } else
         didChangeMainShowMode(kShowMode, m_host.showMode());
 }
 

@@ -669,7 +669,7 @@ protected:
 // Right and Left step through the photos in a 3D theme as they do in the cross-fade: the theme
 // plays again from the photo after (or before) the one on the first card on screen, exactly as a
 // slideshow started from that photo plays, paused or not; Home and End play it from the first and
-// the last photo; Esc ends it.
+// the last photo; Esc ends it on the photo on screen.
 TEST_P(ThemeKeysTest, TheArrowKeysStepThePhotosAndEscEndsTheShow)
 {
     const double at = 1.2;
@@ -712,6 +712,7 @@ TEST_P(ThemeKeysTest, TheArrowKeysStepThePhotosAndEscEndsTheShow)
     press(kpv::KeyCode::Escape);
     EXPECT_FALSE(controller->isPlaying());
     EXPECT_EQ(host->mode, 4);
+    EXPECT_EQ(host->endedOn.section('/', -1), QStringLiteral("1")) << "the viewer goes to the photo on screen";
 }
 
 // A paused 3D theme stays on screen when the window changes size (or goes full screen): the
