@@ -715,6 +715,19 @@ TEST_P(ThemeKeysTest, TheArrowKeysStepThePhotosAndEscEndsTheShow)
     EXPECT_EQ(host->endedOn.section('/', -1), QStringLiteral("1")) << "the viewer goes to the photo on screen";
 }
 
+// A step back onto a photo deleted meanwhile goes on back to the one before it, as it does in the
+// cross-fade, rather than playing on from the photo it left.
+TEST_P(ThemeKeysTest, LeftPassesOverADeletedPhotoToTheOneBeforeIt)
+{
+    startShow(12, 2);
+    frameAt(0.5);
+    ASSERT_TRUE(QFile::remove(dir.filePath("1")));
+    press(kpv::KeyCode::LeftArrow);
+    frameAt(0.5);
+    press(kpv::KeyCode::Escape);
+    EXPECT_EQ(host->endedOn.section('/', -1), QStringLiteral("0"));
+}
+
 // A paused 3D theme stays on screen when the window changes size (or goes full screen): the
 // paused moment is drawn again at the new size, as a show of that size draws it, never black.
 TEST_P(ThemeKeysTest, APausedThemeIsDrawnAgainWhenTheWindowChangesSize)
