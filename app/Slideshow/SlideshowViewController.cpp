@@ -272,9 +272,13 @@ void SlideshowViewController::endSlideshow()
 {
     if (!m_playing)
         return;
-    if (m_host.showMode() == kShowMode)
-        m_host.setShowMode(m_modeBefore == 0 || m_modeBefore == kShowMode ? kShowModeView : m_modeBefore);
-    else
+    if (m_host.showMode() == kShowMode) {
+        const long back = m_modeBefore == 0 || m_modeBefore == kShowMode ? kShowModeView : m_modeBefore;
+        const long shown = slideOnScreen();
+        if (shown >= 0 && shown < long(m_slides.size()))
+            m_host.slideshowWillEnd(m_slides[std::size_t(shown)]->filePath(), back);
+        m_host.setShowMode(back);
+    } else
         didChangeMainShowMode(kShowMode, m_host.showMode());
 }
 
@@ -347,6 +351,14 @@ void SlideshowViewController::stopTimers()
 long SlideshowViewController::nextIndex(long index) const
 {
     return m_slides.empty() ? -1 : (index + 1) % long(m_slides.size());
+}
+
+long SlideshowViewController::passOverIndex(long index) const
+{
+    if (!m_stepping || m_stepDirection > 0 || m_slides.empty())
+        return nextIndex(index);
+    const long count = long(m_slides.size());
+    return (index - 1 + count) % count;
 }
 
 void SlideshowViewController::requestSlide(long index)
@@ -432,7 +444,7 @@ void SlideshowViewController::slideLoaded(unsigned long long generation, long in
         // Pass over the unreadable slide; a list with nothing readable ends the slideshow.
         if (slideFailed(index))
             return;
-        requestSlide(nextIndex(index));
+        requestSlide(passOverIndex(index));
         return;
     }
     m_failedInARow = 0;
@@ -525,7 +537,12 @@ void SlideshowViewController::stepSlides(long delta)
     if (from < 0)
         return;
     const long count = long(m_slides.size());
-    goToSlide(((from + delta) % count + count) % count);
+    m_stepDirection = delta < 0 ? -1 : 1;
+    long target = ((from + delta) % count + count) % count;
+    // A photo known to be gone is passed over the way the user steps.
+    for (long tries = 1; slideGone(target) && tries < count; ++tries)
+        target = ((target + m_stepDirection) % count + count) % count;
+    goToSlide(target);
 }
 
 long SlideshowViewController::steppingTo() const
@@ -543,6 +560,7 @@ void SlideshowViewController::showSlideAt(long index)
 {
     if (!m_playing || m_doveWaiting || m_slides.size() < 2 || index < 0 || index >= long(m_slides.size()))
         return;
+    m_stepDirection = index == 0 ? 1 : -1; // the last photo gone: the one before it
     goToSlide(index);
 }
 
@@ -694,7 +712,7 @@ void SlideshowViewController::showReadySlideOnceLookedAt()
                     m_waitingForSlide = true;
                     // Gone: the slide after it comes instead. Rewritten by another program since
                     // it was decoded ahead: it is decoded again, and shown as it is now.
-                    requestSlide(rewritten ? index : nextIndex(index));
+                    requestSlide(rewritten ? index : passOverIndex(index));
                 },
                 false);
         });

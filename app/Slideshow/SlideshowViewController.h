@@ -268,6 +268,9 @@ private:
     long steppingTo() const;
     void fadeStep();
     long nextIndex(long index) const;
+    // The slide that comes instead of one that cannot be shown: the one beyond it in the way the
+    // user stepped (Left and End step back), else the one after it.
+    long passOverIndex(long index) const;
 
     SlideshowViewHost& m_host;
     MainConfig* m_mainConfig;
@@ -302,6 +305,8 @@ private:
     bool m_waitingForSlide = false;
     // The slide awaited was asked for by the user: it comes at once, without the cross-fade.
     bool m_stepping = false;
+    // The way the user's last step went: 1 forward, -1 back.
+    long m_stepDirection = 1;
     long m_failedInARow = 0;
     // The sizes the slide on screen and the one ready next were decoded for, and that of the load
     // being handed over.

@@ -204,6 +204,15 @@ void SlideshowViewController::photoLoaded(unsigned long long generation, long in
     if (image.isNull()) {
         if (slideFailed(index))
             return;
+        // A step back onto a photo that cannot be shown goes on back, to the one before it; the
+        // failures still count, so a list with nothing left to show ends the show.
+        if (m_doveRestarting && index == m_doveStepTarget && m_stepDirection < 0) {
+            const long failed = m_failedInARow;
+            const long count = long(m_slides.size());
+            stepDoveTo((index - 1 + count) % count);
+            m_failedInARow = failed;
+            return;
+        }
     } else {
         m_failedInARow = 0;
         m_goneSlides.erase(index); // decoded: its file is back

@@ -37,4 +37,11 @@ std::optional<uint32_t> startupIdTime(const std::string& startupId);
 // id the start had as well ends. Without a token the window is raised and activated as before.
 void activateForStart(QWidget* window, const std::string& startupId, const std::string& activationToken);
 
+// Whether the desktop has taken `window` (its top-level window; may be null) off the screen while
+// the toolkit still counts it shown: some X11 window managers minimise a window by marking it
+// iconic and hiding its frame, and tell the toolkit nothing. True when its WM_STATE is Iconic or
+// the window cannot be seen because its frame is not mapped. False for a hidden window, and
+// without an X display.
+bool isPutAwayByDesktop(const QWidget* window);
+
 } // namespace kpv

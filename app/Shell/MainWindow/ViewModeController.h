@@ -40,6 +40,9 @@ public:
     virtual void abortScrollSession() = 0;
     virtual void savePopWindowsPostionInfo() = 0;
     virtual void toggleFullScreen() = 0;
+    // Makes `path` the current file when it is in the list; nothing otherwise (a file deleted
+    // meanwhile, or one already current).
+    virtual void goToFile(const LMPathString& path) = 0;
     // Before the program quits: a turn or flip not yet written goes into the file, or the user is
     // asked, as when the file is left for another. `done` gets true when the viewer may go (the
     // turn was written, there was none, or the user went on without it) and false when the user

@@ -3,6 +3,7 @@
 #include "Shell/MainWindow/AppDelegate.h"
 #include "Shell/MainWindow/LMMainWndContentView.h"
 #include "Shell/MainWindow/MainWndController.h"
+#include "Shell/MainWindow/ViewModeController.h"
 
 #include "Slideshow/SlideshowMusic.h"
 #include "Slideshow/SlideshowThemeMgr.h"
@@ -20,6 +21,14 @@ kpv::View* MainWndSlideshowHost::contentView() const { return m_windowController
 void MainWndSlideshowHost::registEquivalentResponder(LMEquivalentResponder* responder, bool regist)
 {
     m_windowController.registEquivalentResponder(responder, regist);
+}
+
+void MainWndSlideshowHost::slideshowWillEnd(const LMPathString& shown, long mode)
+{
+    if (mode != MainShowModeView)
+        return;
+    if (ViewModeController* viewer = m_windowController.navigateController())
+        viewer->goToFile(shown);
 }
 
 void MainWndSlideshowHost::reportProblem(const QString& message)

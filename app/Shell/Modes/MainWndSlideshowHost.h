@@ -20,6 +20,8 @@ public:
     void setShowMode(long mode) override;
     kpv::View* contentView() const override;
     void registEquivalentResponder(LMEquivalentResponder* responder, bool regist) override;
+    // Back in the viewer, the photo the show ended on is the current one.
+    void slideshowWillEnd(const LMPathString& shown, long mode) override;
     // An alert on the main window.
     void reportProblem(const QString& message) override;
 

@@ -83,6 +83,13 @@ void NavigateViewModeAdapter::abortScrollSession() { m_controller.abortScrollSes
 void NavigateViewModeAdapter::savePopWindowsPostionInfo() { m_host.savePopWindowsPostionInfo(); }
 void NavigateViewModeAdapter::toggleFullScreen() { m_controller.toggleFullScreen(); }
 
+void NavigateViewModeAdapter::goToFile(const LMPathString& path)
+{
+    const qsizetype index = m_controller.filePaths().indexOf(path);
+    if (index >= 0 && index != m_controller.curFileIndex())
+        m_controller.doNavCurFileToIndex(index, false, {});
+}
+
 void NavigateViewModeAdapter::checkUnsavedTurnBeforeLeaving(std::function<void(bool)> done)
 {
     // Outcome 3 is a write the user cancelled, 6 and 7 a save under another name that failed or

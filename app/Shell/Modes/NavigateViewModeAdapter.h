@@ -33,6 +33,7 @@ public:
     void abortScrollSession() override;
     void savePopWindowsPostionInfo() override;
     void toggleFullScreen() override;
+    void goToFile(const LMPathString& path) override;
     void checkUnsavedTurnBeforeLeaving(std::function<void(bool)> done) override;
     void doAction(long tag, long argument) override;
 

@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QWidget>
+#include <QWindow>
 
 #include <xcb/xcb.h>
 
@@ -191,6 +192,51 @@ void activateForStart(QWidget* window, const std::string& startupId, const std::
     auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     if (x11 && x11->connection())
         activateOnX11(x11->connection(), top, startupId);
+#endif
+}
+
+bool isPutAwayByDesktop(const QWidget* window)
+{
+#if QT_CONFIG(xcb)
+    const QWidget* top = window ? window->window() : nullptr;
+    const QWindow* handle = top ? top->windowHandle() : nullptr;
+    if (!handle || !handle->isVisible())
+        return false;
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+    if (!c)
+        return false;
+    const auto id = xcb_window_t(handle->winId());
+    static xcb_atom_t wmState = XCB_ATOM_NONE;
+    if (wmState == XCB_ATOM_NONE) {
+        static const char name[] = "WM_STATE";
+        if (xcb_intern_atom_reply_t* atom =
+                xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof name - 1, name), nullptr)) {
+            wmState = atom->atom;
+            std::free(atom);
+        }
+    }
+    // Both questions go out together: one round trip a call.
+    const xcb_get_window_attributes_cookie_t attributesAsked = xcb_get_window_attributes(c, id);
+    const xcb_get_property_cookie_t stateAsked = xcb_get_property(c, 0, id, wmState, wmState, 0, 2);
+    bool away = false;
+    if (xcb_get_window_attributes_reply_t* attributes = xcb_get_window_attributes_reply(c, attributesAsked, nullptr)) {
+        away = attributes->map_state == XCB_MAP_STATE_UNVIEWABLE;
+        std::free(attributes);
+    }
+    if (xcb_get_property_reply_t* state = xcb_get_property_reply(c, stateAsked, nullptr)) {
+        constexpr uint32_t kIconicState = 3;
+        if (state->format == 32 && state->type == wmState && xcb_get_property_value_length(state) >= 4) {
+            uint32_t value = 0;
+            std::memcpy(&value, xcb_get_property_value(state), sizeof value);
+            away = away || value == kIconicState;
+        }
+        std::free(state);
+    }
+    return away;
+#else
+    (void)window;
+    return false;
 #endif
 }
 

@@ -6,6 +6,7 @@
 #include "DoveFrameBuffer.h"
 #include "DoveRenderEngine.h"
 #include "appkit/View.h"
+#include "appkit/WindowSystem.h"
 #include "foundation/Timer.h"
 
 namespace Dove {
@@ -70,7 +71,11 @@ bool DoveRenderView::isPutAway() const {
     const QWidget* top = mLayerWidget->window();
     if (top->isMinimized()) return true;
     const QWindow* handle = top->windowHandle();
-    return handle && handle->isVisible() && !handle->isExposed();
+    if (handle && handle->isVisible() && !handle->isExposed())
+        return true;
+    // A desktop that minimises a window by hiding its frame, and says so only in the window's
+    // own state on the display, leaves the toolkit counting it shown and exposed.
+    return kpv::isPutAwayByDesktop(top);
 }
 
 void DoveRenderView::drawLayer(DoveOpenGLLayer* layer) {

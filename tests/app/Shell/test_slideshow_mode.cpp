@@ -140,13 +140,20 @@ TEST_F(SlideshowMode, SlideshowCommandTakesOverTheWindowAndEscapeBringsTheViewer
     settle(slideshow()->slideDuration() + slideshow()->fadeDuration() + 1.0);
     EXPECT_NE(slideshow()->curSlideIndex(), first);
 
+    // Esc lands the viewer on the photo the show was showing, not the one it began on.
+    pressKey(kpv::KeyCode::RightArrow);
+    settle();
+    const long shown = slideshow()->curSlideIndex();
+    ASSERT_NE(shown, first);
+    const QString shownName = QStringLiteral("p%1.png").arg(shown);
     changes.clear();
     pressEscape();
     settle();
     EXPECT_EQ(controller->showMode(), MainShowModeView);
     EXPECT_EQ(changes, QStringList({QStringLiteral("w 32>4"), QStringLiteral("d 32>4")}));
-    EXPECT_EQ(controller->window()->title(), viewerTitle) << "the viewer's title is back";
-    EXPECT_EQ(controller->window()->representedFilename(), QDir(folder).filePath(QStringLiteral("p0.png")));
+    EXPECT_EQ(viewer->controller().curFileIndex(), shown);
+    EXPECT_EQ(controller->window()->title(), QStringLiteral("%1 (%2/3)").arg(shownName).arg(shown + 1));
+    EXPECT_EQ(controller->window()->representedFilename(), QDir(folder).filePath(shownName));
     ASSERT_TRUE(slideshow());
     EXPECT_FALSE(slideshow()->isPlaying());
     EXPECT_EQ(slideshow()->view()->superview(), nullptr);

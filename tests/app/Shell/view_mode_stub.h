@@ -20,6 +20,7 @@ public:
     void abortScrollSession() override {}
     void savePopWindowsPostionInfo() override {}
     void toggleFullScreen() override {}
+    void goToFile(const LMPathString&) override {}
     void checkUnsavedTurnBeforeLeaving(std::function<void(bool)> done) override { done(true); }
     void doAction(long tag, long argument) override { actions.emplace_back(tag, argument); }
 

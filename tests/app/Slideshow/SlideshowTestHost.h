@@ -25,10 +25,12 @@ public:
         kpv::NotificationCenter::defaultCenter().postNotification(
             "didChangeMainShowMode", nullptr, {{"old", qlonglong(old)}, {"new", qlonglong(m)}});
     }
+    void slideshowWillEnd(const LMPathString& shown, long) override { endedOn = shown.path(); }
     void reportProblem(const QString& message) override { problems << message; }
 
     long mode = 4;
     QStringList problems; // what the user was told
+    QString endedOn;      // the photo on screen when the user ended the show
 };
 
 class FakeHost : public ShowModeHost {

@@ -177,6 +177,34 @@ TEST_F(ControlsTest, RightAndLeftShowTheNextAndThePreviousSlideAtOnce)
     EXPECT_DOUBLE_EQ(controller->view()->fade(), 1.0);
 }
 
+// A photo that cannot be shown (deleted meanwhile) is passed over the way the user steps: Left
+// goes on to the one before it, not back to the photo the step left.
+TEST_F(ControlsTest, LeftPassesOverAGonePhotoToTheOneBeforeIt)
+{
+    controller->setSlideLoader([](const SlideshowFileInfo& slide, QSize) {
+        const int i = slide.filePath().path().section('/', -1).toInt();
+        QImage img(8, 8, QImage::Format_RGBA8888_Premultiplied);
+        img.fill(QColor(10 * i, 0, 0));
+        return i == 1 || i == 4 ? QImage() : img;
+    });
+    controller->startSlideshowWithFileInfos(slides(5), 2);
+    controller->waitForSlideLoads();
+    ASSERT_EQ(shown(), 2);
+    controller->togglePause();
+    auto key = [](unsigned short code) { return kpv::Event::keyEvent(kpv::KeyDown, code, "", "", nullptr); };
+    controller->performKeyDownEquivalent(*key(kpv::KeyCode::LeftArrow));
+    run(0.1);
+    EXPECT_EQ(shown(), 0);
+    controller->performKeyDownEquivalent(*key(kpv::KeyCode::RightArrow));
+    run(0.1);
+    EXPECT_EQ(shown(), 2);
+    // The last photo gone: End shows the one before it.
+    controller->performKeyDownEquivalent(*key(kpv::KeyCode::End));
+    run(0.1);
+    EXPECT_EQ(shown(), 3);
+    EXPECT_TRUE(controller->isPaused());
+}
+
 // Quick presses each count, also before the slide of the one before is on screen (its file still
 // being looked at) and during a cross-fade: two presses, two slides on.
 TEST_F(ControlsTest, EachQuickPressOfAnArrowStepsOneSlide)

@@ -1,6 +1,7 @@
 // The host glue: the render view inside a host view, its frame timer on the manual run-loop clock
 // polling the engine's limiter, drawing on and off, and the engine's own context.
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QDeadlineTimer>
 #include <QImage>
 #include <QWidget>
@@ -8,6 +9,8 @@
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <memory>
+
+#include <xcb/xcb.h>
 
 #include "DoveOGLFrameBuffer.h"
 #include "DoveOGLRenderEngine.h"
@@ -118,6 +121,30 @@ TEST_F(GLHostTest, RenderView_DrawsNothingWhileItsWindowIsMinimised) {
     for (QDeadlineTimer deadline(5000); !(top->windowHandle() && top->windowHandle()->isExposed()) && !deadline.hasExpired();)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     EXPECT_TRUE(ticks(6000));
+
+    // A window manager that minimises by marking the window iconic on the display, and tells the
+    // toolkit nothing, puts the scene away just the same.
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !x11->connection()) {
+        top->hide();
+        GTEST_SKIP() << "the window manager's part needs an X display";
+    }
+    xcb_connection_t* c = x11->connection();
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, 8, "WM_STATE"), nullptr);
+    ASSERT_NE(atom, nullptr);
+    const xcb_atom_t wmState = atom->atom;
+    free(atom);
+    const auto markState = [&](uint32_t state) {
+        const uint32_t value[2] = {state, XCB_NONE};
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, xcb_window_t(top->windowHandle()->winId()), wmState, wmState,
+                            32, 2, value);
+        free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));  // the server has it
+        QCoreApplication::processEvents();
+    };
+    markState(3);  // iconic
+    EXPECT_FALSE(ticks(7000));
+    markState(1);  // normal
+    EXPECT_TRUE(ticks(8000));
     top->hide();
 }
 

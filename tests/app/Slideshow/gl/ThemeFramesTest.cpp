@@ -669,7 +669,7 @@ protected:
 // Right and Left step through the photos in a 3D theme as they do in the cross-fade: the theme
 // plays again from the photo after (or before) the one on the first card on screen, exactly as a
 // slideshow started from that photo plays, paused or not; Home and End play it from the first and
-// the last photo; Esc ends it.
+// the last photo; Esc ends it on the photo on screen.
 TEST_P(ThemeKeysTest, TheArrowKeysStepThePhotosAndEscEndsTheShow)
 {
     const double at = 1.2;
@@ -712,6 +712,20 @@ TEST_P(ThemeKeysTest, TheArrowKeysStepThePhotosAndEscEndsTheShow)
     press(kpv::KeyCode::Escape);
     EXPECT_FALSE(controller->isPlaying());
     EXPECT_EQ(host->mode, 4);
+    EXPECT_EQ(host->endedOn.section('/', -1), QStringLiteral("1")) << "the viewer goes to the photo on screen";
+}
+
+// A step back onto a photo deleted meanwhile goes on back to the one before it, as it does in the
+// cross-fade, rather than playing on from the photo it left.
+TEST_P(ThemeKeysTest, LeftPassesOverADeletedPhotoToTheOneBeforeIt)
+{
+    startShow(12, 2);
+    frameAt(0.5);
+    ASSERT_TRUE(QFile::remove(dir.filePath("1")));
+    press(kpv::KeyCode::LeftArrow);
+    frameAt(0.5);
+    press(kpv::KeyCode::Escape);
+    EXPECT_EQ(host->endedOn.section('/', -1), QStringLiteral("0"));
 }
 
 // A paused 3D theme stays on screen when the window changes size (or goes full screen): the
