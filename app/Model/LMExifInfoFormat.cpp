@@ -254,10 +254,7 @@ QString LMExifInfoFormat::stringFromExposureBias() const
     float v;
     if (!readFloat(exif(kCGImagePropertyExifExposureBiasValue), &v))
         return {};
-    // Cameras step the bias in thirds: to the nearest tenth, so that -1/3 shows as -0.3 and +2/3
-    // as 0.7, as the camera showed them (rounding down made them -0.4 and 0.6).
-    const float x = std::round(v * 10.0f) / 10.0f;
-    return fixed(double(x), isWhole(x) ? 0 : 1) + word("EV");
+    return tenthsDown(v) + word("EV");
 }
 
 QString LMExifInfoFormat::stringFromFocalLength() const

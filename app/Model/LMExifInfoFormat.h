@@ -38,9 +38,8 @@ public:
     // "61s", "2s", "0.5s", "1/250s" (unit localised); nothing for times of zero or less.
     QString stringFromExposureTime() const;
     QString stringFromISOWithISOPrefix(bool isoPrefix) const;
-    // To the nearest tenth: -1/3 gives "-0.3EV", 2/3 gives "0.7EV".
+    // One decimal, rounded down: -0.33 gives "-0.4EV".
     QString stringFromExposureBias() const;
-    // One decimal, rounded down.
     QString stringFromFocalLength() const;
     QString stringFromFlash() const;
     QString stringFromMeteringMode() const;

