@@ -44,6 +44,16 @@ bool readInteger(const QVariant &v, qint64 *out)
 
 bool isWhole(float x) { return std::floor(x) == x; }
 
+// The value to hundredths, rounded down, with as few decimals as it needs (none, one or two). A
+// float lies a little below many two-decimal values (4.2 is 4.1999998): a thousandth of a
+// hundredth more keeps F/4.2 from showing as F/4.19.
+double hundredthsDown(float v, int *decimals)
+{
+    const double hundredths = std::floor(double(v) * 100.0 + 1e-3);
+    *decimals = std::fmod(hundredths, 100.0) == 0 ? 0 : std::fmod(hundredths, 10.0) == 0 ? 1 : 2;
+    return hundredths / 100.0;
+}
+
 // Printf-style with a point as decimal separator, as plain formatting does.
 QString fixed(double x, int decimals) { return QString::number(x == 0 ? 0.0 : x, 'f', decimals); }
 
@@ -167,15 +177,9 @@ QString LMExifInfoFormat::stringFromFNumber() const
     float v;
     if (!readFloat(exif(kCGImagePropertyExifFNumber), &v))
         return {};
-    // Single precision throughout: 2.8f x 100 is exactly 280 in float, but 279.99... in double.
-    const float hundredths = std::floor(v * 100.0f);
-    const float x = hundredths / 100.0f;
-    int decimals = 2;
-    if (isWhole(x))
-        decimals = 0;
-    else if (x == std::floor(x * 10.0f) / 10.0f)
-        decimals = 1;
-    return QStringLiteral("F/") + localizedFixed(double(x), decimals);
+    int decimals = 0;
+    const double x = hundredthsDown(v, &decimals);
+    return QStringLiteral("F/") + localizedFixed(x, decimals);
 }
 
 QString LMExifInfoFormat::stringFromExposureTime() const
@@ -203,11 +207,33 @@ QString LMExifInfoFormat::stringFromISOWithISOPrefix(bool isoPrefix) const
     // Cameras write one rating, which is read as a single number; a list gives its first.
     const QVariant v = exif(kCGImagePropertyExifISOSpeedRatings);
     const QVariantList list = v.typeId() == QMetaType::QVariantList ? v.toList() : v.isValid() ? QVariantList{v} : QVariantList();
-    if (list.isEmpty())
-        return {};
     qint64 iso = 0;
-    if (!readInteger(list.first(), &iso))
+    const bool rated = !list.isEmpty();
+    if (rated && !readInteger(list.first(), &iso))
         iso = 0;
+    // The rating is a 16-bit number: a camera set above 65535 writes 65535 there and the real
+    // sensitivity in one of the newer tags, the one its sensitivity type names.
+    if (!rated || iso >= 65535) {
+        qint64 type = 0;
+        readInteger(exif(kCGImagePropertyExifSensitivityType), &type);
+        const bool sos = type == 1 || type == 4 || type == 5 || type == 7;
+        const bool rei = type == 2 || type == 4 || type == 6 || type == 7;
+        const bool speed = type == 3 || type == 5 || type == 6 || type == 7;
+        const char *named[] = {speed ? kCGImagePropertyExifISOSpeed : nullptr,
+                               rei ? kCGImagePropertyExifRecommendedExposureIndex : nullptr,
+                               sos ? kCGImagePropertyExifStandardOutputSensitivity : nullptr,
+                               kCGImagePropertyExifISOSpeed, kCGImagePropertyExifRecommendedExposureIndex,
+                               kCGImagePropertyExifStandardOutputSensitivity};
+        for (const char *key : named) {
+            qint64 value = 0;
+            if (key && readInteger(exif(key), &value) && value > 0) {
+                iso = value;
+                break;
+            }
+        }
+        if (!rated && iso == 0)
+            return {};
+    }
     const QString number = QString::number(iso);
     return isoPrefix ? word("ISO") + number : number;
 }
@@ -244,13 +270,9 @@ QString LMExifInfoFormat::stringFromBrightness() const
     float v;
     if (!readFloat(exif(kCGImagePropertyExifBrightnessValue), &v))
         return {};
-    const float x = std::floor(v * 100.0f) / 100.0f;
-    int decimals = 2;
-    if (isWhole(x))
-        decimals = 0;
-    else if (x == std::floor(x * 10.0f) / 10.0f)
-        decimals = 1;
-    return fixed(double(x), decimals);
+    int decimals = 0;
+    const double x = hundredthsDown(v, &decimals);
+    return fixed(x, decimals);
 }
 
 QString LMExifInfoFormat::stringFromFlash() const

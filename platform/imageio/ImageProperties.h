@@ -51,6 +51,12 @@ inline constexpr char kCGImagePropertyExifDateTimeDigitized[] = "DateTimeDigitiz
 inline constexpr char kCGImagePropertyExifFNumber[] = "FNumber";
 inline constexpr char kCGImagePropertyExifExposureTime[] = "ExposureTime";           // seconds
 inline constexpr char kCGImagePropertyExifISOSpeedRatings[] = "ISOSpeedRatings";     // list of integers
+// Sensitivities above 65535, which the rating above cannot hold (it then reads 65535): which of
+// the three the camera wrote says the type (1 SOS, 2 REI, 3 ISO speed; 4 to 7 combinations).
+inline constexpr char kCGImagePropertyExifSensitivityType[] = "SensitivityType";
+inline constexpr char kCGImagePropertyExifStandardOutputSensitivity[] = "StandardOutputSensitivity";
+inline constexpr char kCGImagePropertyExifRecommendedExposureIndex[] = "RecommendedExposureIndex";
+inline constexpr char kCGImagePropertyExifISOSpeed[] = "ISOSpeed";
 inline constexpr char kCGImagePropertyExifExposureBiasValue[] = "ExposureBiasValue"; // EV
 inline constexpr char kCGImagePropertyExifFocalLength[] = "FocalLength";             // millimetres
 inline constexpr char kCGImagePropertyExifFlash[] = "Flash";

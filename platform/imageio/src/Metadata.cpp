@@ -5,6 +5,8 @@
 
 #include <exiv2/exiv2.hpp>
 
+#include <QStringDecoder>
+
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -66,6 +68,17 @@ std::optional<double> numberAt(const Exiv2::Exifdatum& d, long i)
     return double(d.toFloat(i));
 }
 
+// A text tag's bytes: UTF-8 as most tools now write them, else Latin-1 as older tools of the
+// desktop did, so that a name such as "Zoë" shows its letters and never replacement marks.
+QString textOf(const std::string& bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8.decode(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
+    if (!utf8.hasError())
+        return text;
+    return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
+}
+
 QVariant toVariant(const Exiv2::Exifdatum& d)
 {
     const long count = long(d.count());
@@ -75,7 +88,7 @@ QVariant toVariant(const Exiv2::Exifdatum& d)
     switch (d.typeId()) {
     case Exiv2::asciiString:
     case Exiv2::comment:
-        return QString::fromStdString(d.toString()).trimmed();
+        return textOf(d.toString()).trimmed();
     case Exiv2::unsignedRational:
     case Exiv2::signedRational:
     case Exiv2::tiffFloat:

@@ -64,6 +64,9 @@ TEST_F(ExifFormat, ApertureIsReadInSinglePrecision)
     EXPECT_EQ(f(1.4), "F/1.4");
     EXPECT_EQ(f(22), "F/22");
     EXPECT_EQ(f(3.456), "F/3.45");
+    EXPECT_EQ(f(2.1), "F/2.1");
+    EXPECT_EQ(f(4.2), "F/4.2");
+    EXPECT_EQ(f(1.05), "F/1.05");
     EXPECT_TRUE(f(QVariant()).isNull());
     EXPECT_TRUE(f(QString("wide open")).isNull());
 
@@ -95,6 +98,7 @@ TEST_F(ExifFormat, BiasFocalLengthBrightnessRoundDown)
     EXPECT_EQ(bias(0.67), "0.6EV");
     EXPECT_EQ(bias(-0.67), "-0.7EV");
     EXPECT_EQ(bias(-0.33), "-0.4EV");
+    EXPECT_EQ(bias(-0.3), "-0.3EV");
     EXPECT_EQ(bias(-0.0), "0EV");
     EXPECT_EQ(bias(1), "1EV");
     EXPECT_EQ(withExif(kCGImagePropertyExifFocalLength, 50).stringFromFocalLength(), "50mm");
@@ -104,6 +108,8 @@ TEST_F(ExifFormat, BiasFocalLengthBrightnessRoundDown)
     EXPECT_EQ(bright(2.5), "2.5");
     EXPECT_EQ(bright(2.567), "2.56");
     EXPECT_EQ(bright(-1.234), "-1.24");
+    EXPECT_EQ(bright(-9.6), "-9.6");
+    EXPECT_EQ(bright(-9.89), "-9.89");
 }
 
 TEST_F(ExifFormat, IsoFlashAndCodeTables)
@@ -112,6 +118,15 @@ TEST_F(ExifFormat, IsoFlashAndCodeTables)
     EXPECT_EQ(withExif(kCGImagePropertyExifISOSpeedRatings, QVariantList{800}).stringFromISOWithISOPrefix(false), "800");
     EXPECT_TRUE(withExif(kCGImagePropertyExifISOSpeedRatings, QVariantList{}).stringFromISOWithISOPrefix(true).isNull());
     EXPECT_TRUE(withExif(kCGImagePropertyExifFNumber, 2).stringFromISOWithISOPrefix(true).isNull());
+    // Above 65535 the rating is full and the tag the sensitivity type names holds the value.
+    const auto iso = [&](const QVariantMap &exif) {
+        return LMExifInfoFormat({{kCGImagePropertyExifDictionary, exif}}, bundle.get()).stringFromISOWithISOPrefix(false);
+    };
+    EXPECT_EQ(iso({{kCGImagePropertyExifISOSpeedRatings, 65535}, {kCGImagePropertyExifSensitivityType, 3},
+                   {kCGImagePropertyExifRecommendedExposureIndex, 80000}, {kCGImagePropertyExifISOSpeed, 102400}}),
+              "102400");
+    EXPECT_EQ(iso({{kCGImagePropertyExifStandardOutputSensitivity, 409600}}), "409600");
+    EXPECT_EQ(iso({{kCGImagePropertyExifISOSpeedRatings, 6400}, {kCGImagePropertyExifISOSpeed, 102400}}), "6400");
 
     EXPECT_EQ(withExif(kCGImagePropertyExifFlash, 16).stringFromFlash(), "Off");
     EXPECT_EQ(withExif(kCGImagePropertyExifFlash, 25).stringFromFlash(), "On");

@@ -173,6 +173,21 @@ TEST(PropertiesWindow, ValuesTheCameraDidNotKnowShowAsUnknown)
     EXPECT_EQ(PropertiesWindowController::infoValueByType(7, file.get()), "1/320s");
 }
 
+// A photo as a camera writes it, every row as the camera showed it: a sensitivity above 65535
+// (the rating full, the value in a newer tag), a third of a stop down, and two-decimal values that
+// a float holds a little low (4.2 is 4.1999998 as a float), and a maker's name written in Latin-1
+// by an older tool.
+TEST(PropertiesWindow, RowsShowWhatTheCameraShowed)
+{
+    const auto file = cameraFile("camera-rows.jpg");
+    ASSERT_TRUE(file);
+    const std::pair<long, const char*> rows[] = {
+        {4, "Soci\u00e9t\u00e9"}, {6, "F/4.2"}, {7, "1/8000s"}, {8, "204800"}, {9, "-0.4 EV"}, {10, "4.7 mm"}, {15, "-9.6"},
+    };
+    for (const auto& [type, text] : rows)
+        EXPECT_EQ(PropertiesWindowController::infoValueByType(type, file.get()), QString::fromUtf8(text)) << type;
+}
+
 // Seconds follow the minutes with the locale's own separator: a point in Finnish.
 TEST(PropertiesWindow, DateRowKeepsTheLocalesTimeSeparator)
 {
