@@ -32,6 +32,7 @@
 #include "foundation/UserDefaults.h"
 #include "imageio/ContentTypes.h"
 
+#include <QApplication>
 #include <QBuffer>
 #include <QColorSpace>
 #include <QCoreApplication>
@@ -328,6 +329,46 @@ TEST_F(BatchSheets, SheetsOpenWithTheFocusShownOnTheirFirstControl)
     ASSERT_NE(focus, nullptr);
     EXPECT_TRUE(focus->isDescendantOf(convert.saveParamView())) << "not on the format, the first control";
     convert.closeWindow();
+}
+
+// The sheets open with the focus on a menu; Return there runs the sheet as in any dialog rather
+// than opening the menu, which Space opens.
+TEST_F(BatchSheets, ReturnOnTheFocusedMenuRunsTheSheet)
+{
+    const auto files = BatchSheetController::FileInfoList{photo("a.jpg", QSize(40, 30))};
+    const auto returnKey = [](kpv::Window *w) {
+        kpv::Application::shared().sendEvent(kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::Return, "\r", "\r", w));
+    };
+    const QString converted = dir.filePath("converted");
+    BatchConvertWindowController convert(&config, editTestLoader());
+    convert.setWorkerPause([] {});
+    begin(convert, files);
+    convert.edtDestFolder()->setStringValue(converted);
+    ASSERT_TRUE(convert.window()->firstResponder()->isDescendantOf(convert.saveParamView()));
+    returnKey(convert.window());
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << "Return opened the format menu";
+    finishRun(convert);
+    EXPECT_EQ(completed, 1);
+    EXPECT_EQ(outputs(converted), QStringList({"a.jpg"}));
+
+    const QString resized = dir.filePath("resized");
+    BatchResizeWindowController resize(&config, editTestLoader());
+    completed = 0;
+    begin(resize, files);
+    resize.edtDestFolder()->setStringValue(resized);
+    kpv::Window *w = resize.window();
+    ASSERT_EQ(w->firstResponder(), resize.popupBtnSizeFitInto());
+    kpv::Application::shared().sendEvent(kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::Space, " ", " ", w));
+    QWidget *menu = QApplication::activePopupWidget();
+    ASSERT_NE(menu, nullptr) << "Space did not open the size menu";
+    menu->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    returnKey(w);
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << "Return opened the size menu";
+    finishRun(resize);
+    EXPECT_EQ(completed, 1);
+    EXPECT_EQ(outputs(resized), QStringList({"a.jpg"}));
+    expectOriginalsIntact();
 }
 
 TEST_F(BatchSheets, ResizeOnAFullDiskReportsTheFailuresAndKeepsEveryFile)
