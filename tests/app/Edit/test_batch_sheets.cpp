@@ -456,7 +456,7 @@ TEST_F(BatchSheets, CancelAfterAFailureStillReportsIt)
     editTestTypes().onTypeAsked = nullptr;
     ASSERT_EQ(completed, 1);
     ASSERT_EQ(alerts.size(), 1);
-    EXPECT_TRUE(alerts.front().contains("gone.jpg")) << alerts.front().toStdString();
+    EXPECT_TRUE(alerts.front().contains("gone.jpg: it is no longer there")) << alerts.front().toStdString();
     EXPECT_TRUE(alerts.front().contains("unchanged")) << alerts.front().toStdString();
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("out/c.jpg")));
     expectOriginalsIntact();
