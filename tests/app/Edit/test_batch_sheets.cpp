@@ -631,6 +631,37 @@ TEST_F(BatchSheets, ConvertTellsAnAnimationIsLost)
     expectOriginalsIntact();
 }
 
+// A GIF is copied as it is by a resize, so that its frames stay: the run says it kept its size
+// rather than letting it pass for resized.
+TEST_F(BatchSheets, ResizeTellsAGifKeptItsSize)
+{
+    // GIF89a: a 1 x 1 screen and two frames, each with its graphic control (a delay) and one pixel.
+    const QByteArray frame = QByteArray::fromHex("21f904000a000000" "2c000000000100010000" "0202440100");
+    const QByteArray gif = "GIF89a" + QByteArray::fromHex("01000100800000" "000000ffffff") + frame + frame + ";";
+    QFile gifFile(dir.filePath("src/g.gif"));
+    ASSERT_TRUE(gifFile.open(QIODevice::WriteOnly) && gifFile.write(gif) == gif.size());
+    gifFile.close();
+    const BatchSheetController::FileInfoList files{std::make_shared<LMFileInfo>(LMPathString(gifFile.fileName(), false)),
+                                                   photo("a.jpg", QSize(40, 30))};
+    BatchResizeWindowController sheet(&config, editTestLoader());
+    begin(sheet, files);
+    // 320 x 240, smaller photos enlarged.
+    sheet.popupBtnSizeFitInto()->chooseItemAtIndex(2);
+    if (sheet.chkNotEnlarge()->state() == kpv::OnState)
+        sheet.notEnlargeCheckButtonClicked();
+    const QString out = dir.filePath("out");
+    sheet.edtDestFolder()->setStringValue(out);
+    sheet.resizeButtonClicked();
+    finishRun(sheet);
+    EXPECT_EQ(outputs(out), QStringList({"a.jpg", "g.gif"}));
+    EXPECT_EQ(fileChecksum(QDir(out).filePath("g.gif")), sums.value(gifFile.fileName()));
+    EXPECT_EQ(storedImageSize(QDir(out).filePath("a.jpg")), QSize(320, 240));
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_TRUE(alerts.front().contains("g.gif: copied as it is at 1 x 1 pixels")) << alerts.front().toStdString();
+    EXPECT_FALSE(alerts.front().contains("a.jpg")) << alerts.front().toStdString();
+    expectOriginalsIntact();
+}
+
 // A destination longer than its field shows its start and its last folder, shortened in the
 // middle, until the field is edited: then the whole path is there to edit.
 TEST_F(BatchSheets, LongDestinationShowsBothEnds)
