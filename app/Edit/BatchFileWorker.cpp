@@ -19,8 +19,12 @@ bool BatchFileWorker::cancelled(const kpv::Operation *operation) { return operat
 QString BatchFileWorker::unreadableReason(const LMPathString &path)
 {
     struct stat st {};
-    if (::stat(kpv::encodeFileName(path.path()).constData(), &st) != 0)
+    if (::stat(kpv::encodeFileName(path.path()).constData(), &st) != 0) {
+        // Chosen when the run began, then moved or deleted by another program.
+        if (errno == ENOENT)
+            return kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_SourceGone"));
         return QString::fromLocal8Bit(std::strerror(errno));
+    }
     if (!S_ISREG(st.st_mode))
         return kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_NotARegularFile"));
     return {};

@@ -13,6 +13,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringList>
 
 #include <algorithm>
 #include <cmath>
@@ -269,7 +270,26 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
         dpi = double(dpiText.trimmed().toLongLong());
 
     const bool keepAlpha = boolValue(c, kKeepAlpha);
-    bool copy = isGifFile(info, file->filePath());
+    const bool gif = isGifFile(info, file->filePath());
+    bool copy = gif;
+    // A GIF is copied as it is, so that all of its frames stay; when the run asked for another
+    // size, the report says that this one kept its own.
+    QString gifKept;
+    if (gif) {
+        const QSize rawPixels = raw.toSize();
+        const QSize targetPixels(int(std::max(1.0, target.width())), int(std::max(1.0, target.height())));
+        if (targetPixels != rawPixels)
+            gifKept = kpv::Bundle::mainBundle().localizedStringWithFormat(
+                QStringLiteral("IDS_GifKeptAsItIs_Fmt"), qint64(rawPixels.width()), qint64(rawPixels.height()));
+    }
+    const auto copyNote = [&gifKept](const QString &tags) {
+        QStringList notes;
+        if (!gifKept.isEmpty())
+            notes << gifKept;
+        if (!tags.isEmpty())
+            notes << tags;
+        return notes.join(QStringLiteral("; "));
+    };
     if (!copy) {
         const QSizeF fileDpi = info->dpi();
         const bool dpiKept = dpi == 0 || (dpi == fileDpi.width() && dpi == fileDpi.height());
@@ -285,8 +305,11 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
     qint64 *number = curRenameNumber ? curRenameNumber : &scratchNumber;
 
     if (copy) {
-        if (sameFolder && nameBase.isEmpty())
+        if (sameFolder && nameBase.isEmpty()) {
+            if (why)
+                *why = copyNote(QString());
             return finish(kDone);
+        }
         // A name taken in the meantime is not replaced: the next one is tried.
         QString error;
         bool tagsLeftOut = false;
@@ -300,7 +323,7 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
         if (!copied)
             return failBecause(error);
         if (why)
-            *why = lostInCopy(tagsLeftOut);
+            *why = copyNote(lostInCopy(tagsLeftOut));
         return finish(kDone);
     }
 

@@ -1,6 +1,7 @@
 #include "Edit/BatchSheetController.h"
 
 #include "Edit/EditFileTools.h"
+#include "Edit/EditPopUpButton.h"
 #include "Kit/LMAlertSheet.h"
 #include "Kit/LMButton.h"
 #include "Kit/LMEventMonitorCenter.h"
@@ -213,9 +214,12 @@ void BatchSheetController::beginSheetOnParentWindow(kpv::Window *parent, const F
             // Return and Enter press the sheet's own button (Rename, Resize, Convert) when it
             // can be pressed, as in any dialog.
             if (e.keyCode() == kpv::KeyCode::Return || e.keyCode() == kpv::KeyCode::KeypadEnter) {
-                // A button or menu that has the keyboard focus is pressed itself.
+                // A button or check box that has the keyboard focus is pressed itself (Return on
+                // Cancel cancels). A menu is not: the sheet opens with the focus on its first menu,
+                // and Return there runs the sheet as in any dialog; Space or the arrows open it.
                 kpv::View *focus = self->m_window->firstResponder();
-                if (focus && !focus->acceptsFirstResponder() && focus->performKeyAction(e))
+                if (focus && !focus->acceptsFirstResponder() && !dynamic_cast<EditPopUpButton *>(focus) &&
+                    focus->performKeyAction(e))
                     return true;
                 if (self->m_btnRun && self->m_btnRun->isEnabled() && !self->m_taskRunning)
                     self->m_btnRun->sendAction(self->m_btnRun->action(), self->m_btnRun->target());

@@ -32,6 +32,7 @@
 #include "foundation/UserDefaults.h"
 #include "imageio/ContentTypes.h"
 
+#include <QApplication>
 #include <QBuffer>
 #include <QColorSpace>
 #include <QCoreApplication>
@@ -330,6 +331,46 @@ TEST_F(BatchSheets, SheetsOpenWithTheFocusShownOnTheirFirstControl)
     convert.closeWindow();
 }
 
+// The sheets open with the focus on a menu; Return there runs the sheet as in any dialog rather
+// than opening the menu, which Space opens.
+TEST_F(BatchSheets, ReturnOnTheFocusedMenuRunsTheSheet)
+{
+    const auto files = BatchSheetController::FileInfoList{photo("a.jpg", QSize(40, 30))};
+    const auto returnKey = [](kpv::Window *w) {
+        kpv::Application::shared().sendEvent(kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::Return, "\r", "\r", w));
+    };
+    const QString converted = dir.filePath("converted");
+    BatchConvertWindowController convert(&config, editTestLoader());
+    convert.setWorkerPause([] {});
+    begin(convert, files);
+    convert.edtDestFolder()->setStringValue(converted);
+    ASSERT_TRUE(convert.window()->firstResponder()->isDescendantOf(convert.saveParamView()));
+    returnKey(convert.window());
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << "Return opened the format menu";
+    finishRun(convert);
+    EXPECT_EQ(completed, 1);
+    EXPECT_EQ(outputs(converted), QStringList({"a.jpg"}));
+
+    const QString resized = dir.filePath("resized");
+    BatchResizeWindowController resize(&config, editTestLoader());
+    completed = 0;
+    begin(resize, files);
+    resize.edtDestFolder()->setStringValue(resized);
+    kpv::Window *w = resize.window();
+    ASSERT_EQ(w->firstResponder(), resize.popupBtnSizeFitInto());
+    kpv::Application::shared().sendEvent(kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::Space, " ", " ", w));
+    QWidget *menu = QApplication::activePopupWidget();
+    ASSERT_NE(menu, nullptr) << "Space did not open the size menu";
+    menu->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    returnKey(w);
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << "Return opened the size menu";
+    finishRun(resize);
+    EXPECT_EQ(completed, 1);
+    EXPECT_EQ(outputs(resized), QStringList({"a.jpg"}));
+    expectOriginalsIntact();
+}
+
 TEST_F(BatchSheets, ResizeOnAFullDiskReportsTheFailuresAndKeepsEveryFile)
 {
     // The small picture fits on the disk, the large one does not.
@@ -415,7 +456,7 @@ TEST_F(BatchSheets, CancelAfterAFailureStillReportsIt)
     editTestTypes().onTypeAsked = nullptr;
     ASSERT_EQ(completed, 1);
     ASSERT_EQ(alerts.size(), 1);
-    EXPECT_TRUE(alerts.front().contains("gone.jpg")) << alerts.front().toStdString();
+    EXPECT_TRUE(alerts.front().contains("gone.jpg: it is no longer there")) << alerts.front().toStdString();
     EXPECT_TRUE(alerts.front().contains("unchanged")) << alerts.front().toStdString();
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("out/c.jpg")));
     expectOriginalsIntact();
@@ -587,6 +628,37 @@ TEST_F(BatchSheets, ConvertTellsAnAnimationIsLost)
     ASSERT_EQ(alerts.size(), 1);
     for (const char *name : {"g.gif", "w.webp"})
         EXPECT_TRUE(alerts.front().contains(QString(name) + ": its new file lacks the animation")) << alerts.front().toStdString();
+    expectOriginalsIntact();
+}
+
+// A GIF is copied as it is by a resize, so that its frames stay: the run says it kept its size
+// rather than letting it pass for resized.
+TEST_F(BatchSheets, ResizeTellsAGifKeptItsSize)
+{
+    // GIF89a: a 1 x 1 screen and two frames, each with its graphic control (a delay) and one pixel.
+    const QByteArray frame = QByteArray::fromHex("21f904000a000000" "2c000000000100010000" "0202440100");
+    const QByteArray gif = "GIF89a" + QByteArray::fromHex("01000100800000" "000000ffffff") + frame + frame + ";";
+    QFile gifFile(dir.filePath("src/g.gif"));
+    ASSERT_TRUE(gifFile.open(QIODevice::WriteOnly) && gifFile.write(gif) == gif.size());
+    gifFile.close();
+    const BatchSheetController::FileInfoList files{std::make_shared<LMFileInfo>(LMPathString(gifFile.fileName(), false)),
+                                                   photo("a.jpg", QSize(40, 30))};
+    BatchResizeWindowController sheet(&config, editTestLoader());
+    begin(sheet, files);
+    // 320 x 240, smaller photos enlarged.
+    sheet.popupBtnSizeFitInto()->chooseItemAtIndex(2);
+    if (sheet.chkNotEnlarge()->state() == kpv::OnState)
+        sheet.notEnlargeCheckButtonClicked();
+    const QString out = dir.filePath("out");
+    sheet.edtDestFolder()->setStringValue(out);
+    sheet.resizeButtonClicked();
+    finishRun(sheet);
+    EXPECT_EQ(outputs(out), QStringList({"a.jpg", "g.gif"}));
+    EXPECT_EQ(fileChecksum(QDir(out).filePath("g.gif")), sums.value(gifFile.fileName()));
+    EXPECT_EQ(storedImageSize(QDir(out).filePath("a.jpg")), QSize(320, 240));
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_TRUE(alerts.front().contains("g.gif: copied as it is at 1 x 1 pixels")) << alerts.front().toStdString();
+    EXPECT_FALSE(alerts.front().contains("a.jpg")) << alerts.front().toStdString();
     expectOriginalsIntact();
 }
 
