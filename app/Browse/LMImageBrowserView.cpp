@@ -636,6 +636,13 @@ void LMImageBrowserView::drawRect(const kpv::Rect&)
             if (m_selection.count(index))
                 g->strokeRect(frame, selected, 2.0);
         }
+        if (const kpv::Rect bar = dropMarkerFrame(); !bar.isEmpty())
+            g->fillRect(bar, selected);
+        if (m_banding) {
+            const kpv::Rect band = kpv::offsetRect(selectionBand(), 0, -m_scrollOffset);
+            g->fillRect(band, kpv::Color(0.35, 0.55, 0.95, 0.2));
+            g->strokeRect(band, selected, 1.0);
+        }
         // The scaled copies made above count against the budget too.
         evictPictures();
     }
@@ -664,11 +671,19 @@ void LMImageBrowserView::mouseDown(const kpv::Event& e)
     m_pressedIndex = index;
     m_pressPoint = p;
     m_dragging = false;
+    m_banding = false;
+    const auto flags = e.modifierFlags();
     if (index == kNotFound) {
-        setSelectionIndexes({});
+        const bool keep = m_allowsMultipleSelection && (flags & (kpv::CommandKeyMask | kpv::ShiftKeyMask));
+        if (!keep)
+            setSelectionIndexes({});
+        if (m_allowsMultipleSelection) {
+            m_banding = true;
+            m_bandStart = m_bandEnd = toContent(p);
+            m_bandBase = m_selection;
+        }
         return;
     }
-    const auto flags = e.modifierFlags();
     if (m_allowsMultipleSelection && (flags & (kpv::CommandKeyMask | kpv::ShiftKeyMask))) {
         std::set<std::size_t> next = m_selection;
         if (flags & kpv::ShiftKeyMask && hasRangeEnds()) {
@@ -702,22 +717,96 @@ void LMImageBrowserView::mouseDown(const kpv::Event& e)
         m_delegate->imageBrowserCellWasDoubleClickedAtIndex(this, index);
 }
 
+kpv::Rect LMImageBrowserView::selectionBand() const
+{
+    if (!m_banding)
+        return kpv::Rect();
+    return kpv::Rect(std::min(m_bandStart.x, m_bandEnd.x), std::min(m_bandStart.y, m_bandEnd.y),
+                     std::abs(m_bandEnd.x - m_bandStart.x), std::abs(m_bandEnd.y - m_bandStart.y));
+}
+
+void LMImageBrowserView::dragBandTo(kpv::Point p)
+{
+    // Past the top or bottom edge the grid scrolls on by how far the pointer went.
+    const double height = bounds().height();
+    if (p.y < 0)
+        setScrollOffset(m_scrollOffset + p.y);
+    else if (p.y > height)
+        setScrollOffset(m_scrollOffset + (p.y - height));
+    const kpv::Point end = toContent({std::clamp(p.x, 0.0, bounds().width()), std::clamp(p.y, 0.0, height)});
+    m_bandEnd = end;
+    const kpv::Rect band = selectionBand();
+    std::set<std::size_t> next = m_bandBase;
+    for (std::size_t i : m_layout.visibleIndexes(band.y(), std::max(band.height(), 1.0))) {
+        const kpv::Rect cell = m_layout.cellFrame(i);
+        if (cell.x() < band.maxX() && band.x() < cell.maxX() && cell.y() < band.maxY() && band.y() < cell.maxY())
+            next.insert(i);
+    }
+    setSelectionIndexes(next);
+    // Keys go on from the selection's ends, not from a range made before.
+    setRangeEnds(kNotFound, kNotFound);
+    setNeedsDisplay();
+}
+
+void LMImageBrowserView::setDropMarker(std::size_t index, kpv::Point p)
+{
+    const kpv::Rect before = dropMarkerFrame();
+    m_dropIndex = index;
+    m_dropPoint = p;
+    if (before != dropMarkerFrame())
+        setNeedsDisplay();
+}
+
+kpv::Rect LMImageBrowserView::dropMarkerFrame() const
+{
+    const std::size_t count = m_layout.itemCount;
+    if (m_dropIndex == kNotFound || count == 0)
+        return kpv::Rect();
+    const std::size_t columns = std::max<std::size_t>(1, m_layout.columns());
+    // An index at the start of a row is also the place after the row above: the bar stands at the
+    // end of the row the pointer is on.
+    const double rowPitch = m_layout.cellSize.height + LMImageBrowserLayout::kSpacing;
+    const double pointerRow = std::floor((toContent(m_dropPoint).y - LMImageBrowserLayout::kMargin) / rowPitch);
+    const bool after = m_dropIndex > 0 &&
+                       (m_dropIndex >= count || (m_dropIndex % columns == 0 && pointerRow < double(m_dropIndex / columns)));
+    const kpv::Rect cell = itemFrameAtIndex(after ? std::min(m_dropIndex, count) - 1 : m_dropIndex);
+    const double gap = std::max(2.0, m_layout.columnPitch() - m_layout.cellSize.width);
+    constexpr double kBarWidth = 3.0;
+    const double x = after ? cell.maxX() + gap / 2 : cell.x() - gap / 2;
+    return kpv::Rect(x - kBarWidth / 2, cell.y(), kBarWidth, cell.height());
+}
+
 void LMImageBrowserView::mouseDragged(const kpv::Event& e)
 {
+    const kpv::Point p = convertPointFromView(e.locationInWindow(), nullptr);
+    if (m_banding) {
+        dragBandTo(p);
+        return;
+    }
     if (m_pressedIndex == kNotFound)
         return;
-    const kpv::Point p = convertPointFromView(e.locationInWindow(), nullptr);
     if (std::hypot(p.x - m_pressPoint.x, p.y - m_pressPoint.y) >= kDragThreshold)
         m_dragging = true;
     if (m_dragging && !kpv::pointInRect(p, bounds()) && beginFileDragOutside()) {
         m_dragging = false;
         m_pressedIndex = kNotFound;
+        setDropMarker(kNotFound, p);
+        return;
     }
+    if (m_dragging && m_allowsReordering)
+        setDropMarker(kpv::pointInRect(p, bounds()) ? dropIndexAtPoint(p) : kNotFound, p);
 }
 
 void LMImageBrowserView::mouseUp(const kpv::Event& e)
 {
     const kpv::Point p = convertPointFromView(e.locationInWindow(), nullptr);
+    if (m_banding) {
+        m_banding = false;
+        m_bandBase.clear();
+        setNeedsDisplay();
+        return;
+    }
+    setDropMarker(kNotFound, p);
     if (m_dragging && m_allowsReordering)
         moveSelectedItemsToIndex(dropIndexAtPoint(p));
     else if (m_pressedIndex != kNotFound && !(e.modifierFlags() & (kpv::CommandKeyMask | kpv::ShiftKeyMask))) {

@@ -135,6 +135,15 @@ public:
     // that fit the view, Home and End to the ends.
     std::size_t indexForKey(unsigned short keyCode, std::size_t from) const;
 
+    // A press on the background and a drag span a band: the items whose cells it meets are
+    // selected, added to the selection kept from the press when Shift or Ctrl was held. A drag
+    // past the top or bottom edge scrolls on. The band in content coordinates, empty when none.
+    kpv::Rect selectionBand() const;
+
+    // While photos are dragged within a grid that reorders, a bar in the gap where they will land
+    // (view coordinates); empty otherwise.
+    kpv::Rect dropMarkerFrame() const;
+
     // The index before which a drop at the view point inserts dragged items.
     std::size_t dropIndexAtPoint(kpv::Point pointInView) const;
     // Reorders the selection to `toIndex` through the data source; the moved items stay selected.
@@ -213,4 +222,13 @@ private:
     std::size_t m_pressedIndex = kNotFound;
     kpv::Point m_pressPoint;
     bool m_dragging = false;
+
+    void dragBandTo(kpv::Point pointInView);
+    void setDropMarker(std::size_t index, kpv::Point pointInView);
+    std::size_t m_dropIndex = kNotFound; // where a reordering drag lands now
+    kpv::Point m_dropPoint;
+    bool m_banding = false;
+    kpv::Point m_bandStart;   // content coordinates
+    kpv::Point m_bandEnd;     // content coordinates
+    std::set<std::size_t> m_bandBase; // the selection a Shift or Ctrl press keeps
 };

@@ -5,6 +5,7 @@
 #include "Browse/FavoriteViewController.h"
 #include "Browse/FavImageBrowserView.h"
 
+#include "appkit/Event.h"
 #include "foundation/Clock.h"
 #include "foundation/FileNames.h"
 #include "foundation/NotificationCenter.h"
@@ -360,6 +361,28 @@ TEST_F(FavoritesCollection, BrowserDataSourceFollowsTheList)
     EXPECT_TRUE(browser->moveSelectedItemsToIndex(2));
     EXPECT_EQ(order(), (QStringList{"B", "A", "C"}));
     EXPECT_EQ(browser->selectionIndexes(), (std::set<std::size_t>{1, 2}));
+
+    // Dragged with the mouse, a bar in the gap shows where the photo will land before it is let go.
+    browser->setFrame(kpv::Rect(0, 0, 900, 400));
+    browser->setSelectionIndexes({});
+    const kpv::Rect first = browser->itemFrameAtIndex(0), last = browser->itemFrameAtIndex(2);
+    auto send = [&](kpv::EventType type, kpv::Point p) {
+        auto e = kpv::Event::mouseEvent(type, browser->convertPointToView(p, nullptr), nullptr);
+        type == kpv::LeftMouseDown ? browser->mouseDown(*e) : type == kpv::LeftMouseUp ? browser->mouseUp(*e) : browser->mouseDragged(*e);
+    };
+    send(kpv::LeftMouseDown, {last.midX(), last.midY()});
+    EXPECT_TRUE(browser->dropMarkerFrame().isEmpty()) << "no bar before the photo moves";
+    send(kpv::LeftMouseDragged, {last.midX() - 40, last.midY()});
+    send(kpv::LeftMouseDragged, {first.x() + 5, first.midY()});
+    const kpv::Rect bar = browser->dropMarkerFrame();
+    EXPECT_FALSE(bar.isEmpty());
+    EXPECT_LE(bar.maxX(), first.x()) << "the bar stands before the first photo";
+    send(kpv::LeftMouseDragged, {last.maxX() + 4, last.midY()});
+    EXPECT_GE(browser->dropMarkerFrame().x(), last.maxX()) << "and after the last one";
+    send(kpv::LeftMouseDragged, {first.x() + 5, first.midY()});
+    send(kpv::LeftMouseUp, {first.x() + 5, first.midY()});
+    EXPECT_EQ(order(), (QStringList{"C", "B", "A"}));
+    EXPECT_TRUE(browser->dropMarkerFrame().isEmpty()) << "the bar goes once the photo is let go";
 }
 
 } // namespace

@@ -491,6 +491,70 @@ TEST(ImageBrowserKeys, ShiftRangesGrowAndShrinkFromWhereTheyStarted)
     EXPECT_EQ(click(3, shift), (Sel{1, 2, 3})) << "a Shift+click nearer the start selects less";
 }
 
+// A press on the background and a drag select the photos the band meets; Shift or Ctrl keeps the
+// photos already chosen, a drag past the bottom scrolls on, and a plain click there clears.
+TEST(ImageBrowserKeys, ABandDraggedOverTheBackgroundSelectsThePhotosItMeets)
+{
+    Source src;
+    for (int i = 0; i < 23; ++i) {
+        src.items.push_back(std::make_unique<Item>());
+        src.items.back()->uid = QStringLiteral("b%1").arg(i);
+    }
+    src.plainViews = true;
+    FavImageBrowserView browser(kpv::Rect(0, 0, gridWidth(4), 3 * 91 + 20)); // four columns
+    browser.setCellSize({100, 75});
+    browser.setLoadsPicturesSynchronously(true);
+    browser.setAllowsMultipleSelection(true);
+    browser.setDataSource(&src);
+    browser.setDelegate(&src);
+    browser.reloadData();
+    using Sel = std::set<std::size_t>;
+    auto at = [&](kpv::Point inView) { return browser.convertPointToView(inView, nullptr); };
+    auto mouse = [&](kpv::EventType type, kpv::Point inView, std::uint64_t flags = 0) {
+        auto e = kpv::Event::mouseEvent(type, at(inView), nullptr, flags);
+        if (type == kpv::LeftMouseDown)
+            browser.mouseDown(*e);
+        else if (type == kpv::LeftMouseDragged)
+            browser.mouseDragged(*e);
+        else
+            browser.mouseUp(*e);
+    };
+    auto middle = [&](std::size_t index) {
+        const kpv::Rect f = browser.itemFrameAtIndex(index);
+        return kpv::Point{f.midX(), f.midY()};
+    };
+    const kpv::Point corner{2, 2};
+    ASSERT_EQ(browser.indexOfItemAtPoint(corner), FavImageBrowserView::kNotFound);
+
+    mouse(kpv::LeftMouseDown, corner);
+    mouse(kpv::LeftMouseDragged, middle(5));
+    EXPECT_EQ(browser.selectionIndexes(), (Sel{0, 1, 4, 5})) << "the photos follow the band as it grows";
+    EXPECT_FALSE(browser.selectionBand().isEmpty());
+    mouse(kpv::LeftMouseDragged, middle(0));
+    EXPECT_EQ(browser.selectionIndexes(), Sel{0}) << "and give photos up as it shrinks";
+    mouse(kpv::LeftMouseUp, middle(0));
+    EXPECT_TRUE(browser.selectionBand().isEmpty());
+
+    const kpv::Rect lastInSight = browser.itemFrameAtIndex(11);
+    const kpv::Point gapRight{lastInSight.maxX() + 4, lastInSight.maxY() + 4};
+    ASSERT_EQ(browser.indexOfItemAtPoint(gapRight), FavImageBrowserView::kNotFound);
+    mouse(kpv::LeftMouseDown, gapRight, kpv::CommandKeyMask);
+    mouse(kpv::LeftMouseDragged, middle(11), kpv::CommandKeyMask);
+    mouse(kpv::LeftMouseUp, middle(11), kpv::CommandKeyMask);
+    EXPECT_EQ(browser.selectionIndexes(), (Sel{0, 11})) << "Ctrl keeps what was chosen";
+
+    browser.keyDown(keyEvent(124));
+    EXPECT_EQ(browser.selectionIndexes(), Sel{12}) << "the arrows go on from the selection's end";
+
+    mouse(kpv::LeftMouseDown, corner);
+    EXPECT_TRUE(browser.selectionIndexes().empty()) << "a plain press on the background clears";
+    mouse(kpv::LeftMouseDragged, {corner.x + 150, browser.bounds().height() + 200});
+    mouse(kpv::LeftMouseUp, {corner.x + 150, browser.bounds().height() + 200});
+    EXPECT_GT(browser.scrollOffset(), 0.0) << "a band dragged past the bottom scrolls on";
+    EXPECT_TRUE(browser.selectionIndexes().count(0) && browser.selectionIndexes().count(13));
+    EXPECT_FALSE(browser.selectionIndexes().count(2)) << "columns the band did not reach stay out";
+}
+
 // The favourites grid leaves its right clicks to the window's content, whose context menu acts on
 // the chosen favourites: a right click chooses the photo under it and goes on, and the menu key
 // does the same on the photo the arrows moved to.
