@@ -308,10 +308,24 @@ protected:
             << "End did not reach the pipe; " << windowsState("End");
         pause(800);
         if (QFileInfo(stuck()).isFile()) {
-            // The photo was shown once; it is replaced while the viewer is one photo back.
-            ASSERT_TRUE(typeUntilTitle(QStringLiteral("Left"), QStringLiteral("p7.jpg"))) << windowsState("Left");
-            ASSERT_NO_FATAL_FAILURE(replaceByPipe());
-            ASSERT_TRUE(typeUntilTitle(QStringLiteral("Right"), QStringLiteral("stuck.jpg"))) << windowsState("Right");
+            // The photo was shown once; it is replaced while the viewer is one photo back. On a busy
+            // machine the program may notice the pipe, and leave it out of its list, before it
+            // takes the key that steps onto it: the photo is then put back and the step tried again.
+            bool onThePipe = false;
+            for (int attempt = 0; attempt < 3 && !onThePipe; ++attempt) {
+                if (attempt > 0) {
+                    ASSERT_EQ(::unlink(QFile::encodeName(stuck()).constData()), 0);
+                    ASSERT_TRUE(QFile::copy(photos + QStringLiteral("/p1.jpg"), stuck()));
+                    ASSERT_TRUE(typeUntilTitle(QStringLiteral("End"), QStringLiteral("stuck.jpg"))) << windowsState("End");
+                    pause(800);
+                }
+                ASSERT_TRUE(typeUntilTitle(QStringLiteral("Left"), QStringLiteral("p7.jpg"))) << windowsState("Left");
+                ASSERT_NO_FATAL_FAILURE(replaceByPipe());
+                xdotool({QStringLiteral("windowfocus"), mainWindow});
+                xdotool({QStringLiteral("key"), QStringLiteral("Right")});
+                onThePipe = !windowNaming(QStringLiteral("stuck.jpg"), 10000).isEmpty();
+            }
+            ASSERT_TRUE(onThePipe) << windowsState("Right");
             pause(800);
         }
         switch (mode) {
