@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QImage>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
@@ -18,6 +19,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -221,30 +223,29 @@ QByteArray makeRleBmp()
     return file.append(pixels);
 }
 
-std::vector<QByteArray>& files()
+// Each case's file, made when first asked for.
+const QByteArray& file(size_t index)
 {
-    static std::vector<QByteArray> made = [] {
-        std::vector<QByteArray> out;
+    static std::vector<QByteArray> made(std::size(kCases));
+    if (made[index].isEmpty()) {
         QTemporaryDir dir;
-        for (const Case& c : kCases)
-            out.push_back(makeTiff(dir.filePath(QStringLiteral("bench.tif")), c));
-        return out;
-    }();
-    return made;
+        made[index] = makeTiff(dir.filePath(QStringLiteral("bench.tif")), kCases[index]);
+    }
+    return made[index];
 }
 
 void BM_TiffWhole(benchmark::State& st)
 {
-    const QByteArray& file = files()[size_t(st.range(0))];
+    const QByteArray& tiff = file(size_t(st.range(0)));
     for (auto _ : st)
-        benchmark::DoNotOptimize(oursWhole(file));
+        benchmark::DoNotOptimize(oursWhole(tiff));
     st.SetLabel(kCases[st.range(0)].name);
 }
 void BM_TiffLibtiff(benchmark::State& st)
 {
-    const QByteArray& file = files()[size_t(st.range(0))];
+    const QByteArray& tiff = file(size_t(st.range(0)));
     for (auto _ : st)
-        benchmark::DoNotOptimize(libtiffWhole(file));
+        benchmark::DoNotOptimize(libtiffWhole(tiff));
     st.SetLabel(kCases[st.range(0)].name);
 }
 
@@ -253,19 +254,46 @@ BENCHMARK(BM_TiffLibtiff)->DenseRange(0, int(std::size(kCases)) - 1)->Unit(bench
 
 }  // namespace
 
+// Files named on the command line are decoded whole and fitted instead, each time printed with
+// the picture's size or the reason it was refused.
+int decodeFiles(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        QFile f(QString::fromLocal8Bit(argv[i]));
+        const QByteArray data = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        for (const int fit : {0, 1920}) {
+            const auto t0 = std::chrono::steady_clock::now();
+            QString error;
+            QImage image;
+            if (auto source = kpv::ImageSource::createWithData(data, &error))
+                image = fit ? source->createThumbnailAtIndex(0, fit, true, &error) : source->createImageAtIndex(0, &error);
+            const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+            std::printf("%s %s: %.1f ms, %dx%d %s\n", argv[i], fit ? "fitted" : "whole", ms, image.width(), image.height(),
+                        image.isNull() ? qPrintable(error) : "");
+        }
+    }
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
+    if (argc > 1 && argv[1][0] != '-')
+        return decodeFiles(argc, argv);
+    // A run asked for some benchmarks alone skips the summary.
+    const bool summary = std::none_of(argv + 1, argv + argc, [](const char* a) { return std::strstr(a, "--benchmark_filter") == a; });
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    if (!summary)
+        return 0;
     std::printf("\n%u x %u RGB TIFF, whole decode: ours beside libtiff's RGBA read of the same bytes\n", kWidth, kHeight);
     for (size_t i = 0; i < std::size(kCases); ++i) {
-        const QByteArray& file = files()[i];
-        const double ours = seconds([&] { return oursWhole(file); }, 3);
-        const double lib = seconds([&] { return libtiffWhole(file); }, 3);
-        const double fitted = seconds([&] { return oursFitted(file); }, 3);
+        const QByteArray& tiff = file(i);
+        const double ours = seconds([&] { return oursWhole(tiff); }, 3);
+        const double lib = seconds([&] { return libtiffWhole(tiff); }, 3);
+        const double fitted = seconds([&] { return oursFitted(tiff); }, 3);
         std::printf("  %-34s (%5.1f MB) ours %7.1f ms | libtiff %7.1f ms | ratio %.2f | fitted to 1920: %6.1f ms\n",
-                    kCases[i].name, file.size() / 1e6, ours * 1e3, lib * 1e3, lib / ours, fitted * 1e3);
+                    kCases[i].name, tiff.size() / 1e6, ours * 1e3, lib * 1e3, lib / ours, fitted * 1e3);
     }
     const QByteArray bmp = makeRleBmp();
     const double rle = seconds([&] { return oursWhole(bmp); }, 3);
