@@ -106,10 +106,12 @@ unsigned sparedCores(unsigned cores, uint64_t extraBytes)
 }
 
 // Runs job(core, band, stopped) for bands 0 to count - 1, each once, on `cores` threads, the
-// calling one among them (core 0). The calling thread asks whether the load was cancelled between
-// its bands, whenever its job asks stopped(), and every few milliseconds while it waits for the
-// others; once it was, no band starts, stopped() answers true on every core and *error says so.
-// A core no thread can be had for leaves its bands to the others. False when cancelled.
+// calling one among them (core 0). Only the calling thread can ask whether the load was cancelled:
+// it asks between its bands and whenever its job asks stopped(), and, once its own bands are done,
+// once for each time another core's job asked (and every few milliseconds), so that a load is
+// asked about as often for the rows it decodes as on one core. Once it was cancelled, no band
+// starts, stopped() answers true on every core and *error says so. A core no thread can be had
+// for leaves its bands to the others. False when cancelled.
 bool runBands(unsigned cores, uint32_t count,
               const std::function<void(unsigned, uint32_t, const std::function<bool()>&)>& job, QString* error)
 {
@@ -122,7 +124,12 @@ bool runBands(unsigned cores, uint32_t count,
         for (uint32_t band = 0; !stopped() && (band = next.fetch_add(1)) < count;)
             job(core, band, stopped);
     };
-    const std::function<bool()> helperStopped = [&] { return cancelled.load(std::memory_order_relaxed); };
+    std::atomic<uint64_t> asked{0};  // by other cores' jobs, not yet passed on
+    const std::function<bool()> helperStopped = [&] {
+        asked.fetch_add(1, std::memory_order_relaxed);
+        finished.notify_one();
+        return cancelled.load(std::memory_order_relaxed);
+    };
     std::vector<std::thread> helpers;
     for (unsigned core = 1; core < cores; ++core) {
         try {
@@ -151,8 +158,13 @@ bool runBands(unsigned cores, uint32_t count,
     {
         std::unique_lock lock(mutex);
         while (running > 0) {
-            ownStopped();
-            finished.wait_for(lock, std::chrono::milliseconds(20));
+            lock.unlock();
+            uint64_t questions = std::max<uint64_t>(asked.exchange(0), 1);
+            while (questions-- > 0 && !ownStopped()) {
+            }
+            lock.lock();
+            if (running > 0 && asked.load() == 0)
+                finished.wait_for(lock, std::chrono::milliseconds(20));
         }
     }
     for (std::thread& helper : helpers)
@@ -844,43 +856,75 @@ public:
         if (part.isNull())
             return {};
         part.fill(0);
-        std::vector<uint32_t> block(blockPixels);
-        std::vector<unsigned char> stored(static_cast<size_t>(tileBytes) * planes), interleaved(static_cast<size_t>(interleavedBytes));
-        const auto readStoredTile = [&](uint32_t left, uint32_t top) {
+        // A row of tiles or a strip at a time, on several cores where the part spans several
+        // and each covers whole rows of the part's blocks, each core through a handle and
+        // buffers of its own.
+        struct Core {
+            std::unique_ptr<TiffHandle> handle;
+            TIFF* tiff = nullptr;
+            std::vector<uint32_t> block;
+            std::vector<unsigned char> stored, interleaved;
+        };
+        const uint32_t firstRow = uint32_t(source.top()) / blockHeight * blockHeight;
+        const uint32_t firstColumn = tiled ? uint32_t(source.left()) / blockWidth * blockWidth : 0;
+        const uint32_t bands = (uint32_t(source.bottom()) - firstRow) / blockHeight + 1;
+        const uint64_t coreBytes = blockPixels * 4 + uint64_t(tileBytes) * planes + interleavedBytes;
+        const bool apart = reduction == 1 || blockHeight % uint32_t(reduction) == 0;
+        std::vector<Core> cores(sparedCores(apart && bands > 1 ? std::min<unsigned>(decodeCores(), bands) : 1, coreBytes));
+        for (size_t c = 0; c < cores.size(); ++c) {
+            if (c > 0) {
+                cores[c].handle = std::make_unique<TiffHandle>(m_data);
+                if (!cores[c].handle->get()) {
+                    cores.resize(c);
+                    break;
+                }
+            }
+            cores[c].tiff = c > 0 ? cores[c].handle->get() : tiff.get();
+            TIFFSetField(cores[c].tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+        }
+        if (cores.size() > 1 && !imageio_detail::reserveDecodeBytes(coreBytes * (cores.size() - 1), error))
+            return {};
+        for (Core& core : cores) {
+            core.block.resize(blockPixels);
+            core.stored.resize(static_cast<size_t>(tileBytes) * planes);
+            core.interleaved.resize(static_cast<size_t>(interleavedBytes));
+        }
+        const auto readStoredTile = [&](Core& core, uint32_t left, uint32_t top) {
             for (uint16_t plane = 0; plane < planes; ++plane)
-                if (TIFFReadTile(tiff.get(), stored.data() + size_t(tileBytes) * plane, left, top, 0, plane) < 0)
+                if (TIFFReadTile(core.tiff, core.stored.data() + size_t(tileBytes) * plane, left, top, 0, plane) < 0)
                     return false;
             // Rows bottom first, as the RGBA interface hands them out.
             for (uint32_t r = 0; r < blockHeight; ++r) {
-                const unsigned char* row = stored.data() + size_t(tileRowBytes) * r;
+                const unsigned char* row = core.stored.data() + size_t(tileRowBytes) * r;
                 if (planes > 1) {
                     const unsigned char* rows[kMaxPlanes] = {};
                     for (uint16_t plane = 0; plane < planes && plane < kMaxPlanes; ++plane)
                         rows[plane] = row + size_t(tileBytes) * plane;
-                    interleavePlanes(rows, std::min<size_t>(planes, kMaxPlanes), layout.bits, blockWidth, interleaved.data());
-                    row = interleaved.data();
+                    interleavePlanes(rows, std::min<size_t>(planes, kMaxPlanes), layout.bits, blockWidth, core.interleaved.data());
+                    row = core.interleaved.data();
                 }
-                rowToRgba(layout, row, reinterpret_cast<unsigned char*>(block.data() + size_t(blockHeight - 1 - r) * blockWidth),
+                rowToRgba(layout, row, reinterpret_cast<unsigned char*>(core.block.data() + size_t(blockHeight - 1 - r) * blockWidth),
                           0, blockWidth);
             }
             return true;
         };
         std::vector<uint32_t> sums(sumBytes / sizeof(uint32_t));
-        TIFFSetField(tiff.get(), TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
-        bool anyRead = false;
-        const uint32_t firstRow = uint32_t(source.top()) / blockHeight * blockHeight;
-        const uint32_t firstColumn = tiled ? uint32_t(source.left()) / blockWidth * blockWidth : 0;
-        for (uint32_t top = firstRow; top <= uint32_t(source.bottom()); top += blockHeight) {
+        uchar* const bits = part.bits();
+        const size_t bytesPerLine = size_t(part.bytesPerLine());
+        std::atomic<bool> anyRead{false};
+        const auto band = [&](unsigned coreIndex, uint32_t index, const std::function<bool()>& stopped) {
+            Core& core = cores[coreIndex];
+            const uint32_t top = firstRow + index * blockHeight;
             for (uint32_t left = firstColumn; left <= uint32_t(source.right()); left += blockWidth) {
                 // Between tiles or strips, a cancelled load stops.
-                if (imageio_detail::decodeCancelled(error))
-                    return {};
-                const bool read = storedTiles ? readStoredTile(left, top)
-                                  : tiled     ? TIFFReadRGBATile(tiff.get(), left, top, block.data())
-                                              : TIFFReadRGBAStrip(tiff.get(), top, block.data());
+                if (stopped())
+                    return;
+                const bool read = storedTiles ? readStoredTile(core, left, top)
+                                  : tiled     ? TIFFReadRGBATile(core.tiff, left, top, core.block.data())
+                                              : TIFFReadRGBAStrip(core.tiff, top, core.block.data());
                 if (!read)
                     continue;  // a damaged block stays transparent, as in a whole decode
-                anyRead = true;
+                anyRead.store(true, std::memory_order_relaxed);
                 // The block's rows come bottom first; a strip holds only the rows the picture has,
                 // an edge tile is laid out as a whole one.
                 const uint32_t rowsStored = tiled ? blockHeight : std::min(blockHeight, uint32_t(height) - top);
@@ -889,9 +933,10 @@ public:
                 const int x0 = std::max<int>(int(left), source.left());
                 const int x1 = std::min<int>(int(std::min<uint64_t>(uint64_t(left) + blockWidth, uint64_t(width))) - 1, source.right());
                 for (int y = y0; y <= y1; ++y) {
-                    const uint32_t* in = block.data() + size_t(rowsStored - 1 - (uint32_t(y) - top)) * blockWidth + (uint32_t(x0) - left);
+                    const uint32_t* in = core.block.data() + size_t(rowsStored - 1 - (uint32_t(y) - top)) * blockWidth + (uint32_t(x0) - left);
                     if (reduction == 1) {
-                        std::memcpy(part.scanLine(y - source.top()) + size_t(x0 - source.left()) * 4, in, size_t(x1 - x0 + 1) * 4);
+                        std::memcpy(bits + size_t(y - source.top()) * bytesPerLine + size_t(x0 - source.left()) * 4, in,
+                                    size_t(x1 - x0 + 1) * 4);
                         continue;
                     }
                     uint32_t* row = sums.data() + size_t(y / reduction - rect.y()) * size_t(rect.width()) * 4;
@@ -915,7 +960,9 @@ public:
                     }
                 }
             }
-        }
+        };
+        if (!runBands(unsigned(cores.size()), bands, band, error))
+            return {};
         if (!anyRead)
             return fail(QStringLiteral("no strip or tile of the TIFF file could be decoded: its data is damaged or lies outside the file"));
         if (reduction > 1) {
