@@ -156,13 +156,19 @@ bool runBands(unsigned cores, uint32_t count,
     };
     work(0, ownStopped);
     {
+        // The others ask before they end: once none runs, what they asked is passed on last.
         std::unique_lock lock(mutex);
-        while (running > 0) {
+        for (;;) {
+            const bool done = running == 0;
             lock.unlock();
-            uint64_t questions = std::max<uint64_t>(asked.exchange(0), 1);
+            uint64_t questions = asked.exchange(0);
+            if (questions == 0 && !done)
+                questions = 1;  // a wait that timed out asks too
             while (questions-- > 0 && !ownStopped()) {
             }
             lock.lock();
+            if (done)
+                break;
             if (running > 0 && asked.load() == 0)
                 finished.wait_for(lock, std::chrono::milliseconds(20));
         }
