@@ -235,6 +235,108 @@ qint64 bmpPixelsPresent(const QByteArray& d, const BmpHeader& f)
     return y >= f.height ? all : y * f.width + std::min<qint64>(x, f.width);
 }
 
+// Decodes a run-length coded file (RLE8: a byte an index; RLE4: a nibble, the high one first) in
+// one pass over its codes, straight into a premultiplied frame, and counts in *present the pixels
+// the file holds as bmpPixelsPresent() counts them. Pixels no code reaches (passed over by a delta,
+// an early end of line or of the picture) take the palette's first colour; a run or an absolute
+// stretch that overflows its row is cut at the row's end, and codes past the last row are not
+// read. Every code costs at most the pixels of one row.
+QImage decodeRunLengthBmp(const QByteArray& d, const BmpHeader& f, qint64* present, QString* error)
+{
+    const bool four = f.compression == kBiRle4;
+    if (f.bits != (four ? 4 : 8)) {
+        *error = QStringLiteral("a run-length coded BMP of %1 bits a pixel is damaged").arg(f.bits);
+        return {};
+    }
+    // The palette follows the info header, four bytes (blue, green, red, unused) a colour: as
+    // many as the header says are used (all 2^bits when it says 0), as far as the file holds them.
+    const quint32 headerSize = le32At(d, 14);
+    const qint64 paletteAt = 14 + qint64(headerSize);
+    const qint64 used = headerSize >= 36 && d.size() >= 50 ? qint64(le32At(d, 46)) : 0;
+    const qint64 most = qint64(1) << f.bits;
+    const qint64 paletteEnd = std::min<qint64>(f.pixels, d.size());
+    const qint64 colours = std::clamp<qint64>((paletteEnd - paletteAt) / 4, 0, used > 0 && used < most ? used : most);
+    // Premultiplied RGBA as a frame's row holds it, read as one 32-bit word on this machine.
+    static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "RGBA words assume little endian");
+    quint32 palette[256];
+    std::fill(std::begin(palette), std::end(palette), 0xFF000000u);
+    const auto* p = reinterpret_cast<const uchar*>(d.constData());
+    for (qint64 i = 0; i < colours; ++i) {
+        const uchar* c = p + paletteAt + i * 4;
+        palette[i] = 0xFF000000u | quint32(c[0]) << 16 | quint32(c[1]) << 8 | c[2];
+    }
+    QImage image = imageio_detail::allocateFrame(f.width, f.height, error);
+    if (image.isNull())
+        return {};
+    image.fill(0);
+    const qint64 width = f.width, height = f.height, end = d.size();
+    uchar* const bits = image.bits();
+    const qsizetype rowBytes = image.bytesPerLine();
+    // Stored rows start at the bottom but for a file stored top down.
+    const auto row = [&](qint64 y) {
+        return reinterpret_cast<quint32*>(bits + rowBytes * (f.topDown ? y : height - 1 - y));
+    };
+    // Rows before the one the codes stand at are whole once passed: those a code never reached
+    // take the first colour.
+    qint64 filledTo = 0;  // stored rows [0, filledTo) hold their every pixel
+    qint64 at = f.pixels, x = 0, y = 0;
+    const auto passRows = [&](qint64 to) {
+        for (; filledTo < std::min(to, height); ++filledTo) {
+            quint32* out = row(filledTo);
+            for (qint64 i = 0; i < width; ++i)
+                if (out[i] == 0)
+                    out[i] = palette[0];
+        }
+    };
+    bool ended = false;
+    unsigned polled = 0;
+    while (y < height && at + 2 <= end) {
+        if (++polled % 4096 == 0 && imageio_detail::decodeCancelled(error))
+            return {};
+        const int count = p[at], code = p[at + 1];
+        if (count > 0) {
+            // A run: one index, or two nibbles in turn.
+            quint32* out = row(y);
+            for (qint64 i = 0, n = std::min<qint64>(count, std::max<qint64>(width - x, 0)); i < n; ++i)
+                out[x + i] = palette[four ? (i % 2 == 0 ? code >> 4 : code & 0xF) : code];
+            x += count;
+            at += 2;
+        } else if (code == 0) {
+            x = 0, ++y, at += 2;
+        } else if (code == 1) {
+            ended = true;
+            break;
+        } else if (code == 2) {
+            if (at + 4 > end)
+                break;
+            x += p[at + 2], y += p[at + 3], at += 4;
+        } else {
+            // An absolute stretch of `code` indexes, its bytes padded to an even count.
+            const qint64 bytes = four ? (code + 1) / 2 : code;
+            if (at + 2 + bytes > end)
+                break;
+            quint32* out = row(y);
+            const uchar* in = p + at + 2;
+            for (qint64 i = 0, n = std::min<qint64>(code, std::max<qint64>(width - x, 0)); i < n; ++i)
+                out[x + i] = palette[four ? (i % 2 == 0 ? in[i / 2] >> 4 : in[i / 2] & 0xF) : in[i]];
+            x += code;
+            at += 2 + (bytes + 1) / 2 * 2;
+        }
+        passRows(y);
+    }
+    const qint64 all = width * height;
+    *present = ended || y >= height ? all : y * width + std::min<qint64>(x, width);
+    // The rest of the pixels the file holds, up to where its codes end, take the first colour.
+    passRows(*present / width);
+    if (*present < all && *present % width != 0) {
+        quint32* out = row(*present / width);
+        for (qint64 i = 0; i < *present % width; ++i)
+            if (out[i] == 0)
+                out[i] = palette[0];
+    }
+    return image;
+}
+
 // Leaves transparent the pixels of a picture the toolkit read whose bytes the file lacks.
 void clearPixelsPast(QImage* image, const BmpHeader& f, qint64 present)
 {
@@ -410,6 +512,23 @@ public:
             QImage image = decodeBitFieldBmp(m_data, m_bmp, &why);
             if (image.isNull() && error)
                 *error = QStringLiteral("decoding failed: %1").arg(why);
+            return image;
+        }
+        if (!m_ico && (m_bmp.compression == kBiRle8 || m_bmp.compression == kBiRle4)) {
+            QString why;
+            qint64 present = 0;
+            QImage image = decodeRunLengthBmp(m_data, m_bmp, &present, &why);
+            if (image.isNull() && error)
+                *error = DecodeBudget::isCancelledError(why) ? why : QStringLiteral("decoding failed: %1").arg(why);
+            if (image.isNull())
+                return {};
+            if (present < 1) {
+                if (error)
+                    *error = QStringLiteral("decoding failed: the BMP pixel data is cut short");
+                return {};
+            }
+            if (present < qint64(m_bmp.width) * m_bmp.height)
+                clearPixelsPast(&image, m_bmp, present);
             return image;
         }
         CancellableBuffer buffer(&m_data);

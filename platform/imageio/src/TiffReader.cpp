@@ -4,14 +4,23 @@
 #include "FormatDecoder.h"
 #include "imageio/ImageLimits.h"
 #include "imageio/ContentTypes.h"
+#include "imageio/DecodeBudget.h"
 #include "imageio/ImageProperties.h"
 
 #include <tiffio.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <numeric>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace kpv {
@@ -75,6 +84,101 @@ private:
     MemoryFile m_file;
     TIFF* m_tiff = nullptr;
 };
+
+// Strips and tiles are coded each on its own: a page of many is read in bands on several cores.
+// A band holds about this many pixels, so that a core's start (a handle of its own, the strip it
+// starts inside read again) costs little beside it.
+constexpr uint64_t kBandPixels = uint64_t(1) << 20;
+
+unsigned decodeCores()
+{
+    return std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+}
+
+// Of `cores`, those whose further ones' `extraBytes` each the decode budget has room for now: a
+// decode never waits for memory to go faster, it goes on fewer cores.
+unsigned sparedCores(unsigned cores, uint64_t extraBytes)
+{
+    const DecodeBudget& budget = DecodeBudget::shared();
+    while (cores > 1 && budget.inUse() + extraBytes * (cores - 1) > budget.capacity())
+        --cores;
+    return cores;
+}
+
+// Runs job(core, band, stopped) for bands 0 to count - 1, each once, on `cores` threads, the
+// calling one among them (core 0). Only the calling thread can ask whether the load was cancelled:
+// it asks between its bands and whenever its job asks stopped(), and, once its own bands are done,
+// once for each time another core's job asked (and every few milliseconds), so that a load is
+// asked about as often for the rows it decodes as on one core. Once it was cancelled, no band
+// starts, stopped() answers true on every core and *error says so. A core no thread can be had
+// for leaves its bands to the others. False when cancelled.
+bool runBands(unsigned cores, uint32_t count,
+              const std::function<void(unsigned, uint32_t, const std::function<bool()>&)>& job, QString* error)
+{
+    std::atomic<uint32_t> next{0};
+    std::atomic<bool> cancelled{false};
+    std::mutex mutex;
+    std::condition_variable finished;
+    unsigned running = 0;
+    const auto work = [&](unsigned core, const std::function<bool()>& stopped) {
+        for (uint32_t band = 0; !stopped() && (band = next.fetch_add(1)) < count;)
+            job(core, band, stopped);
+    };
+    std::atomic<uint64_t> asked{0};  // by other cores' jobs, not yet passed on
+    const std::function<bool()> helperStopped = [&] {
+        asked.fetch_add(1, std::memory_order_relaxed);
+        finished.notify_one();
+        return cancelled.load(std::memory_order_relaxed);
+    };
+    std::vector<std::thread> helpers;
+    for (unsigned core = 1; core < cores; ++core) {
+        try {
+            {
+                std::lock_guard lock(mutex);
+                ++running;
+            }
+            helpers.emplace_back([&, core] {
+                work(core, helperStopped);
+                std::lock_guard lock(mutex);
+                --running;
+                finished.notify_all();
+            });
+        } catch (const std::system_error&) {
+            std::lock_guard lock(mutex);
+            --running;
+            break;
+        }
+    }
+    const std::function<bool()> ownStopped = [&] {
+        if (!cancelled.load(std::memory_order_relaxed) && imageio_detail::decodeCancelled(nullptr))
+            cancelled = true;
+        return cancelled.load(std::memory_order_relaxed);
+    };
+    work(0, ownStopped);
+    {
+        // The others ask before they end: once none runs, what they asked is passed on last.
+        std::unique_lock lock(mutex);
+        for (;;) {
+            const bool done = running == 0;
+            lock.unlock();
+            uint64_t questions = asked.exchange(0);
+            if (questions == 0 && !done)
+                questions = 1;  // a wait that timed out asks too
+            while (questions-- > 0 && !ownStopped()) {
+            }
+            lock.lock();
+            if (done)
+                break;
+            if (running > 0 && asked.load() == 0)
+                finished.wait_for(lock, std::chrono::milliseconds(20));
+        }
+    }
+    for (std::thread& helper : helpers)
+        helper.join();
+    if (cancelled && error)
+        *error = DecodeBudget::cancelledError();
+    return !cancelled;
+}
 
 // TIFF 6.0 sections 10 and 11, and the older run-length coding of section 10's basis: bilevel
 // fax coding, whose rows cost as little as one bit whatever their width.
@@ -758,43 +862,75 @@ public:
         if (part.isNull())
             return {};
         part.fill(0);
-        std::vector<uint32_t> block(blockPixels);
-        std::vector<unsigned char> stored(static_cast<size_t>(tileBytes) * planes), interleaved(static_cast<size_t>(interleavedBytes));
-        const auto readStoredTile = [&](uint32_t left, uint32_t top) {
+        // A row of tiles or a strip at a time, on several cores where the part spans several
+        // and each covers whole rows of the part's blocks, each core through a handle and
+        // buffers of its own.
+        struct Core {
+            std::unique_ptr<TiffHandle> handle;
+            TIFF* tiff = nullptr;
+            std::vector<uint32_t> block;
+            std::vector<unsigned char> stored, interleaved;
+        };
+        const uint32_t firstRow = uint32_t(source.top()) / blockHeight * blockHeight;
+        const uint32_t firstColumn = tiled ? uint32_t(source.left()) / blockWidth * blockWidth : 0;
+        const uint32_t bands = (uint32_t(source.bottom()) - firstRow) / blockHeight + 1;
+        const uint64_t coreBytes = blockPixels * 4 + uint64_t(tileBytes) * planes + interleavedBytes;
+        const bool apart = reduction == 1 || blockHeight % uint32_t(reduction) == 0;
+        std::vector<Core> cores(sparedCores(apart && bands > 1 ? std::min<unsigned>(decodeCores(), bands) : 1, coreBytes));
+        for (size_t c = 0; c < cores.size(); ++c) {
+            if (c > 0) {
+                cores[c].handle = std::make_unique<TiffHandle>(m_data);
+                if (!cores[c].handle->get()) {
+                    cores.resize(c);
+                    break;
+                }
+            }
+            cores[c].tiff = c > 0 ? cores[c].handle->get() : tiff.get();
+            TIFFSetField(cores[c].tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+        }
+        if (cores.size() > 1 && !imageio_detail::reserveDecodeBytes(coreBytes * (cores.size() - 1), error))
+            return {};
+        for (Core& core : cores) {
+            core.block.resize(blockPixels);
+            core.stored.resize(static_cast<size_t>(tileBytes) * planes);
+            core.interleaved.resize(static_cast<size_t>(interleavedBytes));
+        }
+        const auto readStoredTile = [&](Core& core, uint32_t left, uint32_t top) {
             for (uint16_t plane = 0; plane < planes; ++plane)
-                if (TIFFReadTile(tiff.get(), stored.data() + size_t(tileBytes) * plane, left, top, 0, plane) < 0)
+                if (TIFFReadTile(core.tiff, core.stored.data() + size_t(tileBytes) * plane, left, top, 0, plane) < 0)
                     return false;
             // Rows bottom first, as the RGBA interface hands them out.
             for (uint32_t r = 0; r < blockHeight; ++r) {
-                const unsigned char* row = stored.data() + size_t(tileRowBytes) * r;
+                const unsigned char* row = core.stored.data() + size_t(tileRowBytes) * r;
                 if (planes > 1) {
                     const unsigned char* rows[kMaxPlanes] = {};
                     for (uint16_t plane = 0; plane < planes && plane < kMaxPlanes; ++plane)
                         rows[plane] = row + size_t(tileBytes) * plane;
-                    interleavePlanes(rows, std::min<size_t>(planes, kMaxPlanes), layout.bits, blockWidth, interleaved.data());
-                    row = interleaved.data();
+                    interleavePlanes(rows, std::min<size_t>(planes, kMaxPlanes), layout.bits, blockWidth, core.interleaved.data());
+                    row = core.interleaved.data();
                 }
-                rowToRgba(layout, row, reinterpret_cast<unsigned char*>(block.data() + size_t(blockHeight - 1 - r) * blockWidth),
+                rowToRgba(layout, row, reinterpret_cast<unsigned char*>(core.block.data() + size_t(blockHeight - 1 - r) * blockWidth),
                           0, blockWidth);
             }
             return true;
         };
         std::vector<uint32_t> sums(sumBytes / sizeof(uint32_t));
-        TIFFSetField(tiff.get(), TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
-        bool anyRead = false;
-        const uint32_t firstRow = uint32_t(source.top()) / blockHeight * blockHeight;
-        const uint32_t firstColumn = tiled ? uint32_t(source.left()) / blockWidth * blockWidth : 0;
-        for (uint32_t top = firstRow; top <= uint32_t(source.bottom()); top += blockHeight) {
+        uchar* const bits = part.bits();
+        const size_t bytesPerLine = size_t(part.bytesPerLine());
+        std::atomic<bool> anyRead{false};
+        const auto band = [&](unsigned coreIndex, uint32_t index, const std::function<bool()>& stopped) {
+            Core& core = cores[coreIndex];
+            const uint32_t top = firstRow + index * blockHeight;
             for (uint32_t left = firstColumn; left <= uint32_t(source.right()); left += blockWidth) {
                 // Between tiles or strips, a cancelled load stops.
-                if (imageio_detail::decodeCancelled(error))
-                    return {};
-                const bool read = storedTiles ? readStoredTile(left, top)
-                                  : tiled     ? TIFFReadRGBATile(tiff.get(), left, top, block.data())
-                                              : TIFFReadRGBAStrip(tiff.get(), top, block.data());
+                if (stopped())
+                    return;
+                const bool read = storedTiles ? readStoredTile(core, left, top)
+                                  : tiled     ? TIFFReadRGBATile(core.tiff, left, top, core.block.data())
+                                              : TIFFReadRGBAStrip(core.tiff, top, core.block.data());
                 if (!read)
                     continue;  // a damaged block stays transparent, as in a whole decode
-                anyRead = true;
+                anyRead.store(true, std::memory_order_relaxed);
                 // The block's rows come bottom first; a strip holds only the rows the picture has,
                 // an edge tile is laid out as a whole one.
                 const uint32_t rowsStored = tiled ? blockHeight : std::min(blockHeight, uint32_t(height) - top);
@@ -803,9 +939,10 @@ public:
                 const int x0 = std::max<int>(int(left), source.left());
                 const int x1 = std::min<int>(int(std::min<uint64_t>(uint64_t(left) + blockWidth, uint64_t(width))) - 1, source.right());
                 for (int y = y0; y <= y1; ++y) {
-                    const uint32_t* in = block.data() + size_t(rowsStored - 1 - (uint32_t(y) - top)) * blockWidth + (uint32_t(x0) - left);
+                    const uint32_t* in = core.block.data() + size_t(rowsStored - 1 - (uint32_t(y) - top)) * blockWidth + (uint32_t(x0) - left);
                     if (reduction == 1) {
-                        std::memcpy(part.scanLine(y - source.top()) + size_t(x0 - source.left()) * 4, in, size_t(x1 - x0 + 1) * 4);
+                        std::memcpy(bits + size_t(y - source.top()) * bytesPerLine + size_t(x0 - source.left()) * 4, in,
+                                    size_t(x1 - x0 + 1) * 4);
                         continue;
                     }
                     uint32_t* row = sums.data() + size_t(y / reduction - rect.y()) * size_t(rect.width()) * 4;
@@ -829,9 +966,11 @@ public:
                     }
                 }
             }
-        }
+        };
+        if (!runBands(unsigned(cores.size()), bands, band, error))
+            return {};
         if (!anyRead)
-            return fail(QStringLiteral("TIFF decoding failed"));
+            return fail(QStringLiteral("no strip or tile of the TIFF file could be decoded: its data is damaged or lies outside the file"));
         if (reduction > 1) {
             // Edge blocks average the pixels they have, as every reduced decode does.
             for (int y = 0; y < rect.height(); ++y) {
@@ -855,6 +994,11 @@ private:
     // averaged over blocks of reduction x reduction. A row that repeats the one before it (most
     // rows of a page) is summed once. The budget is charged for the part, the rows StripRows
     // holds, an RGBA row and the sums of one row of the part. Rows after damage stay clear.
+    //
+    // A page of many strips is read in bands of whole strips (and whole blocks) on several cores,
+    // each band through a handle of its own, the budget charged for the rows each core holds;
+    // where the budget has no room for them, on one. The pixels are the same either way: rows
+    // from the first damaged one on stay clear however far the other bands got.
     QImage decodeRows(TIFF* tiff, StripRows& rows, const QRect& rect, const QRect& source, int reduction,
                       QString* error)
     {
@@ -865,19 +1009,76 @@ private:
         };
         const uint32_t columns = uint32_t(source.width());
         const uint64_t sumBytes = reduction > 1 ? uint64_t(rect.width()) * 4 * sizeof(uint32_t) * 2 : 0;
-        if (!imageio_detail::reserveDecodeBytes(rows.bytes() + uint64_t(columns) * 4 + sumBytes, error))
+        const uint64_t coreBytes = rows.bytes() + uint64_t(columns) * 4 + sumBytes;
+        if (!imageio_detail::reserveDecodeBytes(coreBytes, error))
             return {};
         QImage part = imageio_detail::allocateFrame(rect.width(), rect.height(), error);
         if (part.isNull())
             return {};
-        rows.allocate();
-        std::vector<unsigned char> previous(rows.keySize()), rgba(static_cast<size_t>(columns) * 4);
-        std::vector<uint32_t> rowSums(reduction > 1 ? size_t(rect.width()) * 4 : 0), sums(rowSums.size());
         uint32_t rowsPerStrip = 0;
         TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
-        rowsPerStrip = std::max<uint32_t>(rowsPerStrip, 1);
+        rowsPerStrip = std::max<uint32_t>(std::min<uint32_t>(rowsPerStrip, uint32_t(m_size.height())), 1);
         const uint32_t top = uint32_t(source.top()), bottom = uint32_t(source.bottom());
-        int rowsDone = 0;  // rows of the part written
+        // Bands start on a strip and on a block of the reduction; each holds about kBandPixels.
+        const uint64_t step = std::lcm(uint64_t(rowsPerStrip), uint64_t(reduction));
+        const uint64_t bandRows = step * std::max<uint64_t>(1, kBandPixels / (uint64_t(columns) * step));
+        const uint32_t firstBand = uint32_t(top / bandRows), bands = uint32_t(bottom / bandRows - firstBand + 1);
+        unsigned cores = bands > 1 ? std::min<unsigned>(decodeCores(), bands) : 1;
+        // Each further core holds its rows and a coded strip.
+        const uint64_t extraBytes = coreBytes + uint64_t(std::max<int64_t>(TIFFStripSize64(tiff), 0));
+        cores = sparedCores(cores, extraBytes);
+        std::vector<std::unique_ptr<TiffHandle>> handles;
+        std::vector<std::unique_ptr<StripRows>> coreRows;
+        for (unsigned c = 1; c < cores; ++c) {
+            auto handle = std::make_unique<TiffHandle>(m_data);
+            auto more = std::make_unique<StripRows>();
+            if (!handle->get())
+                break;
+            TIFFSetField(handle->get(), TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+            if (!more->open(m_data, handle->get(), uint32_t(m_size.width()), uint32_t(m_size.height())) ||
+                more->bytes() != rows.bytes())
+                break;
+            handles.push_back(std::move(handle));
+            coreRows.push_back(std::move(more));
+        }
+        cores = unsigned(coreRows.size()) + 1;
+        if (cores > 1 && !imageio_detail::reserveDecodeBytes(extraBytes * (cores - 1), error))
+            return {};
+        rows.allocate();
+        for (auto& more : coreRows)
+            more->allocate();
+        uchar* const bits = part.bits();
+        const size_t bytesPerLine = size_t(part.bytesPerLine());
+        // The first row each band could not read (UINT32_MAX for none).
+        std::vector<uint32_t> damagedAt(bands, UINT32_MAX);
+        const auto band = [&](unsigned core, uint32_t index, const std::function<bool()>& stopped) {
+            StripRows& r = core == 0 ? rows : *coreRows[core - 1];
+            const uint32_t from = std::max<uint32_t>(top, uint32_t((firstBand + index) * bandRows));
+            const uint32_t to = uint32_t(std::min<uint64_t>(bottom, (firstBand + index + 1) * bandRows - 1));
+            damagedAt[index] = readBand(r, rect, source, reduction, rowsPerStrip, from, to, bits, bytesPerLine, stopped);
+        };
+        if (!runBands(cores, bands, band, error))
+            return {};
+        const uint32_t damaged = *std::min_element(damagedAt.begin(), damagedAt.end());
+        // Rows of the part whose every source row was read before the first damage.
+        const int rowsDone = damaged > bottom ? part.height()
+                                              : std::clamp<int>(int(damaged / uint32_t(reduction)) - rect.y(), 0, part.height());
+        if (rowsDone == 0)
+            return fail(QStringLiteral("no strip or tile of the TIFF file could be decoded: its data is damaged or lies outside the file"));
+        for (int r = rowsDone; r < part.height(); ++r)
+            std::memset(part.scanLine(r), 0, size_t(part.bytesPerLine()));
+        return part;
+    }
+
+    // Rows [from, to] of `source` through `rows`, from the first row of the strip `from` lies in,
+    // into the part whose rows start at `bits`. Answers the first row that could not be read, or
+    // UINT32_MAX; stops early (the answer then meaning nothing) once `stopped` says so.
+    uint32_t readBand(StripRows& rows, const QRect& rect, const QRect& source, int reduction, uint32_t rowsPerStrip,
+                      uint32_t from, uint32_t to, uchar* bits, size_t bytesPerLine, const std::function<bool()>& stopped) const
+    {
+        const uint32_t columns = uint32_t(source.width());
+        std::vector<unsigned char> previous(rows.keySize()), rgba(reduction > 1 ? static_cast<size_t>(columns) * 4 : 0);
+        std::vector<uint32_t> rowSums(reduction > 1 ? size_t(rect.width()) * 4 : 0), sums(rowSums.size());
         bool known = false;
         // Rows of the block row that repeat the one whose sums rowSums hold, added at once: a
         // blank page, or a file of a few bytes declaring a quarter of a gigapixel, costs a
@@ -888,18 +1089,17 @@ private:
                 sums[i] += rowSums[i] * repeats;
             repeats = 0;
         };
-        uint32_t y = top / rowsPerStrip * rowsPerStrip;
-        for (unsigned asked = 1; y <= bottom; ++y, ++asked) {
+        uint32_t y = from / rowsPerStrip * rowsPerStrip;
+        for (unsigned asked = 1; y <= to; ++y, ++asked) {
             // Every few rows, a cancelled load stops: none of the part is answered.
-            if (asked % imageio_detail::kCancelPollRows == 0 && imageio_detail::decodeCancelled(error))
-                return {};
+            if (asked % imageio_detail::kCancelPollRows == 0 && stopped())
+                return y;
             if (!rows.read(y))
-                break;
-            if (y < top)
+                return y;
+            if (y < from)
                 continue;
             if (reduction == 1) {
-                rows.rgba(part.scanLine(int(y - top)), uint32_t(source.left()), columns);
-                rowsDone = int(y - top) + 1;
+                rows.rgba(bits + size_t(y - uint32_t(source.top())) * bytesPerLine, uint32_t(source.left()), columns);
                 continue;
             }
             if (!known || std::memcmp(rows.key(), previous.data(), previous.size()) != 0) {
@@ -918,27 +1118,22 @@ private:
                 }
             }
             ++repeats;
-            if (y != bottom && (y + 1) % uint32_t(reduction) != 0)
+            if (y != uint32_t(source.bottom()) && (y + 1) % uint32_t(reduction) != 0)
                 continue;
             addRepeats();
             // The block row is complete: its averages, edge blocks over the pixels they have.
             const int outY = int(y / uint32_t(reduction)) - rect.y();
-            const uint32_t rows = y - std::max(top, y / uint32_t(reduction) * uint32_t(reduction)) + 1;
-            uchar* out = part.scanLine(outY);
+            const uint32_t blockRows = y - std::max(uint32_t(source.top()), y / uint32_t(reduction) * uint32_t(reduction)) + 1;
+            uchar* out = bits + size_t(outY) * bytesPerLine;
             for (int x = 0; x < rect.width(); ++x) {
                 const int blockColumns = std::min(reduction, m_size.width() - (rect.x() + x) * reduction);
-                const uint32_t n = rows * uint32_t(blockColumns);
+                const uint32_t n = blockRows * uint32_t(blockColumns);
                 for (int c = 0; c < 4; ++c)
                     out[x * 4 + c] = uchar((sums[size_t(x) * 4 + size_t(c)] + n / 2) / n);
             }
             std::fill(sums.begin(), sums.end(), 0u);
-            rowsDone = outY + 1;
         }
-        if (rowsDone == 0)
-            return fail(QStringLiteral("TIFF decoding failed"));
-        for (int r = rowsDone; r < part.height(); ++r)
-            std::memset(part.scanLine(r), 0, size_t(part.bytesPerLine()));
-        return part;
+        return UINT32_MAX;
     }
 
     QImage decodeWhole(QString* error)
@@ -994,7 +1189,9 @@ private:
 
     // The whole page through the library's RGBA interface, as its whole-picture read makes it,
     // but a band of whole strips or tiles at a time: between two, a cancelled load stops. A
-    // damaged strip or tile is passed over as the whole-picture read passes it.
+    // damaged strip or tile is passed over as the whole-picture read passes it. Bands are read on
+    // several cores, each through a handle of its own, where the budget has room for the strip
+    // or tile each further core holds.
     bool readRgbaBands(TIFF* tiff, uint32_t* raster, QString* error)
     {
         const uint32_t width = uint32_t(m_size.width()), height = uint32_t(m_size.height());
@@ -1006,28 +1203,63 @@ private:
         blockHeight = std::clamp<uint32_t>(blockHeight, 1, height);
         // Strips of a row or two are taken several to a band: a band costs a call of the library.
         const uint32_t band = blockHeight * std::max<uint32_t>(1, kMinBandRows / blockHeight);
-        char message[1024] = {0};
-        TIFFRGBAImage rgba = {};
-        if (!TIFFRGBAImageBegin(&rgba, tiff, 0, message)) {
-            if (error)
-                *error = QStringLiteral("unsupported TIFF layout: %1").arg(QString::fromLatin1(message));
-            return false;
-        }
-        rgba.req_orientation = ORIENTATION_TOPLEFT;
-        bool read = true;
-        for (uint32_t top = 0; read && top < height; top += std::min(band, height - top)) {
-            if (imageio_detail::decodeCancelled(error)) {
-                TIFFRGBAImageEnd(&rgba);
-                return false;
+        const uint32_t bands = (height - 1) / band + 1;
+        struct Core {
+            std::unique_ptr<TiffHandle> handle;
+            TIFFRGBAImage rgba = {};
+            bool began = false;
+        };
+        std::vector<Core> cores(bands > 1 ? std::min<unsigned>(decodeCores(), bands) : 1);
+        const int64_t block = TIFFIsTiled(tiff) ? TIFFTileSize64(tiff) : TIFFStripSize64(tiff);
+        cores.resize(sparedCores(unsigned(cores.size()), uint64_t(std::max<int64_t>(block, 0))));
+        struct End {
+            std::vector<Core>& cores;
+            ~End()
+            {
+                for (Core& core : cores)
+                    if (core.began)
+                        TIFFRGBAImageEnd(&core.rgba);
             }
+        } end{cores};
+        char message[1024] = {0};
+        for (size_t c = 0; c < cores.size(); ++c) {
+            TIFF* handle = tiff;
+            if (c > 0) {
+                cores[c].handle = std::make_unique<TiffHandle>(m_data);
+                handle = cores[c].handle->get();
+                if (handle)
+                    TIFFSetField(handle, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+            }
+            cores[c].began = handle && TIFFRGBAImageBegin(&cores[c].rgba, handle, 0, message);
+            if (!cores[c].began) {
+                if (c == 0) {
+                    if (error)
+                        *error = QStringLiteral("unsupported TIFF layout: %1").arg(QString::fromLatin1(message));
+                    return false;
+                }
+                cores.resize(c);
+                break;
+            }
+            cores[c].rgba.req_orientation = ORIENTATION_TOPLEFT;
+        }
+        if (cores.size() > 1 && !imageio_detail::reserveDecodeBytes(uint64_t(block) * (cores.size() - 1), error))
+            return false;
+        std::atomic<bool> failed{false};
+        const auto job = [&](unsigned core, uint32_t index, const std::function<bool()>&) {
+            if (failed.load(std::memory_order_relaxed))
+                return;
+            TIFFRGBAImage& rgba = cores[core].rgba;
+            const uint32_t top = index * band;
             rgba.row_offset = int(top);
             rgba.col_offset = 0;
-            read = TIFFRGBAImageGet(&rgba, raster + size_t(top) * width, width, std::min(band, height - top)) != 0;
-        }
-        TIFFRGBAImageEnd(&rgba);
-        if (!read && error)
-            *error = QStringLiteral("TIFF decoding failed");
-        return read;
+            if (TIFFRGBAImageGet(&rgba, raster + size_t(top) * width, width, std::min(band, height - top)) == 0)
+                failed = true;
+        };
+        if (!runBands(unsigned(cores.size()), bands, job, error))
+            return false;
+        if (failed && error)
+            *error = QStringLiteral("no strip or tile of the TIFF file could be decoded: its data is damaged or lies outside the file");
+        return !failed;
     }
 
     static constexpr uint32_t kMinBandRows = 64;

@@ -470,6 +470,101 @@ TEST(ImageParts, TiffRowsAreTheLibrarysPixels)
             }
 }
 
+// Large Deflate- and LZW-coded pages, predicted or not, of 8 and 16 bits, in strips and in tiles,
+// are read on every core the machine has: whole and fitted, the pixels are the library's own. A
+// strip that cannot be inflated in the middle leaves the rows from it on clear, the rows above it
+// whole, however far the cores reading below it got.
+TEST(ImageParts, LargeCodedTiffsAreTheLibrarysPixelsAndStopAtTheirDamage)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const uint32_t width = 2100, height = 1500;
+    struct Coding {
+        uint16_t bits, compression, predictor;
+        uint32_t tile;  // 0 for strips of 8 rows
+    };
+    for (const Coding &c : {Coding{8, COMPRESSION_ADOBE_DEFLATE, PREDICTOR_HORIZONTAL, 0}, Coding{16, COMPRESSION_ADOBE_DEFLATE, PREDICTOR_HORIZONTAL, 0},
+                            Coding{8, COMPRESSION_LZW, PREDICTOR_NONE, 0}, Coding{8, COMPRESSION_ADOBE_DEFLATE, PREDICTOR_NONE, 64},
+                            Coding{16, COMPRESSION_LZW, PREDICTOR_HORIZONTAL, 64}}) {
+        SCOPED_TRACE(testing::Message() << "bits " << c.bits << " compression " << c.compression << " predictor "
+                                        << c.predictor << " tile " << c.tile);
+        const QString path = dir.filePath(QStringLiteral("large.tif"));
+        TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+        ASSERT_TRUE(tif);
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(3));
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, c.bits);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, c.compression);
+        TIFFSetField(tif, TIFFTAG_PREDICTOR, c.predictor);
+        const size_t sampleBytes = c.bits / 8, rowBytes = size_t(width) * 3 * sampleBytes;
+        const auto sample = [](uint32_t x, uint32_t y, uint32_t s) { return uint16_t((x * 131 + y * 71 + s * 9000 + x * y) & 0xFFFF); };
+        std::vector<uchar> row(rowBytes);
+        const auto fill = [&](uint32_t y, uchar *out, uint32_t x0, uint32_t count) {
+            for (uint32_t x = 0; x < count; ++x)
+                for (uint32_t s = 0; s < 3; ++s) {
+                    const uint16_t v = x0 + x < width && y < height ? sample(x0 + x, y, s) : 0;
+                    if (sampleBytes == 2)
+                        std::memcpy(out + (size_t(x) * 3 + s) * 2, &v, 2);
+                    else
+                        out[size_t(x) * 3 + s] = uchar(v >> 8);
+                }
+        };
+        if (c.tile == 0) {
+            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, uint32_t(8));
+            for (uint32_t y = 0; y < height; ++y) {
+                fill(y, row.data(), 0, width);
+                ASSERT_EQ(TIFFWriteScanline(tif, row.data(), y, 0), 1);
+            }
+        } else {
+            TIFFSetField(tif, TIFFTAG_TILEWIDTH, c.tile);
+            TIFFSetField(tif, TIFFTAG_TILELENGTH, c.tile);
+            std::vector<uchar> block(size_t(TIFFTileSize64(tif)));
+            const size_t tileRow = size_t(c.tile) * 3 * sampleBytes;
+            for (uint32_t ty = 0; ty < height; ty += c.tile)
+                for (uint32_t tx = 0; tx < width; tx += c.tile) {
+                    for (uint32_t r = 0; r < c.tile; ++r)
+                        fill(ty + r, block.data() + tileRow * r, tx, c.tile);
+                    ASSERT_GE(TIFFWriteTile(tif, block.data(), tx, ty, 0, 0), 0);
+                }
+        }
+        TIFFClose(tif);
+        const QImage reference = libraryRgba(path);
+        ASSERT_FALSE(reference.isNull());
+        QString error;
+        auto source = ImageSource::createWithFile(path, &error);
+        ASSERT_TRUE(source) << error.toStdString();
+        EXPECT_EQ(maxChannelDifference(source->createImageAtIndex(0, &error), reference), 0) << error.toStdString();
+        const QSize fitted = source->reducedFrameSize(0, 4);
+        EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, QRect(QPoint(0, 0), fitted), 4, &error),
+                                       boxPart(reference, QRect(QPoint(0, 0), fitted), 4)),
+                  0)
+            << error.toStdString();
+        if (c.tile != 0 || c.compression != COMPRESSION_ADOBE_DEFLATE)
+            continue;
+        // The strip of rows 1000 to 1007 made undecodable, well inside the picture.
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        QByteArray bytes = file.readAll();
+        tif = TIFFOpen(QFile::encodeName(path).constData(), "r");
+        ASSERT_TRUE(tif);
+        const uint64_t at = TIFFGetStrileOffset(tif, 1000 / 8), count = TIFFGetStrileByteCount(tif, 1000 / 8);
+        TIFFClose(tif);
+        ASSERT_LE(at + count, uint64_t(bytes.size()));
+        bytes.replace(qsizetype(at), qsizetype(count), QByteArray(qsizetype(count), '\xFF'));
+        source = ImageSource::createWithData(bytes, &error);
+        ASSERT_TRUE(source) << error.toStdString();
+        const QImage damaged = source->createImageAtIndex(0, &error);
+        ASSERT_FALSE(damaged.isNull()) << error.toStdString();
+        EXPECT_EQ(maxChannelDifference(damaged.copy(0, 0, int(width), 1000), reference.copy(0, 0, int(width), 1000)), 0);
+        QImage clear(int(width), int(height) - 1000, damaged.format());
+        clear.fill(0);
+        EXPECT_EQ(maxChannelDifference(damaged.copy(0, 1000, int(width), int(height) - 1000), clear), 0);
+    }
+}
+
 // A one-page TIFF of `planes` planes written strip by strip: `tags` sets its layout, `fill`
 // makes the bytes of each strip (the strip's index, its first row, the bytes).
 bool writeStrips(const QString &path, uint32_t width, uint32_t height, uint32_t rowsPerStrip,

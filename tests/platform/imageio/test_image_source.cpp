@@ -1317,6 +1317,50 @@ QByteArray tiledTiffFile(quint32 width, quint32 height, quint32 tileWidth, quint
     return rgbTiff(width, height, 1, {{322, tileWidth}, {323, tileHeight}, {324, kDataOffset}, {325, kDataSize}}, data);
 }
 
+// A little-endian TIFF of `samples` 8-bit samples a pixel (grey or RGB) whose strips of
+// `rowsPerStrip` rows (or tiles of tile x tile pixels, when `tile` is not 0) lie where `offsets`
+// and `counts` say, the offsets counted from the start of `data`, which follows the header.
+QByteArray stripTiff(quint32 width, quint32 height, quint16 samples, quint16 compression, quint32 rowsPerStrip, quint32 tile,
+                     const QByteArray& data, const std::vector<quint32>& offsets, const std::vector<quint32>& counts)
+{
+    QByteArray out("II*\0\0\0\0\0", 8);
+    const auto le16 = [&out](quint32 v) { out.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF)); };
+    const auto le32 = [&](quint32 v) { le16(v & 0xFFFF); le16(v >> 16); };
+    out.append(data);
+    if (out.size() % 2)
+        out.append('\0');
+    const quint32 offsetsAt = quint32(out.size());
+    for (quint32 o : offsets)
+        le32(o + 8);
+    const quint32 countsAt = quint32(out.size());
+    for (quint32 c : counts)
+        le32(c);
+    const quint32 bitsAt = quint32(out.size());
+    le16(8), le16(8), le16(8);
+    const quint32 ifd = quint32(out.size());
+    out[4] = char(ifd & 0xFF), out[5] = char((ifd >> 8) & 0xFF), out[6] = char((ifd >> 16) & 0xFF), out[7] = char(ifd >> 24);
+    struct Entry { quint16 tag, type; quint32 count, value; };
+    std::vector<Entry> entries{{256, 4, 1, width}, {257, 4, 1, height}, {258, 3, samples, samples == 3 ? bitsAt : 8},
+                               {259, 3, 1, compression}, {262, 3, 1, samples == 3 ? 2u : 1u}};
+    const quint32 n = quint32(offsets.size());
+    if (tile == 0)
+        entries.insert(entries.end(), {{273, 4, n, n > 1 ? offsetsAt : offsets[0] + 8}, {277, 3, 1, samples},
+                                       {278, 4, 1, rowsPerStrip}, {279, 4, n, n > 1 ? countsAt : counts[0]}});
+    else
+        entries.insert(entries.end(), {{277, 3, 1, samples}, {322, 4, 1, tile}, {323, 4, 1, tile},
+                                       {324, 4, n, n > 1 ? offsetsAt : offsets[0] + 8}, {325, 4, n, n > 1 ? countsAt : counts[0]}});
+    le16(quint32(entries.size()));
+    for (const Entry& e : entries) {
+        le16(e.tag), le16(e.type), le32(e.count);
+        if (e.type == 3 && e.count == 1)
+            le16(e.value), le16(0);
+        else
+            le32(e.value);
+    }
+    le32(0);
+    return out;
+}
+
 // A lossless WebP header declaring width x height, with `tail` bytes of nothing after it.
 QByteArray losslessWebpHeader(int width, int height, int tail)
 {
@@ -1414,6 +1458,114 @@ TEST(ImageSourceHostile, TinyFilesDeclaringHugePicturesCostLittle)
         EXPECT_LT(g_heapPeak - before, int64_t(200) << 20) << error.toStdString();
     }
 #endif
+}
+
+// Strips that lie past the end, run past it, overlap or are one strip named thousands of times,
+// 65,535 strips of a row and tiles of one pixel: each file is refused with a reason or shows the
+// rows its strips hold (the rest clear), the decode holding no more than its frame and a strip.
+TEST(ImageSourceHostile, TiffStripsOutsideOverlappingOrRepeatedShowWhatTheyHold)
+{
+    const auto deflate = [](const QByteArray& bytes) { return qCompress(bytes, 9).mid(4); };
+    const auto rgbRow = [](quint32 width, quint32 y) {
+        QByteArray row(qsizetype(width) * 3, '\0');
+        for (qsizetype i = 0; i < row.size(); ++i)
+            row[i] = char(i * 7 + y * 3);
+        return row;
+    };
+    const auto expectRow = [&](const QImage& image, quint32 y, bool shown) {
+        const QByteArray row = rgbRow(quint32(image.width()), y);
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb want = shown ? qRgb(uchar(row[x * 3]), uchar(row[x * 3 + 1]), uchar(row[x * 3 + 2])) : 0u;
+            ASSERT_EQ(image.pixel(x, int(y)), want) << x << ", " << y;
+        }
+    };
+    DecodeBudget& budget = DecodeBudget::shared();
+    const auto decode = [&](const QByteArray& file, QString* error) {
+        budget.resetPeak();
+        auto source = ImageSource::createWithData(file, error);
+        QImage image = source ? source->createImageAtIndex(0, error) : QImage();
+        if (!image.isNull())
+            EXPECT_LE(budget.peak(), uint64_t(image.sizeInBytes()) + (uint64_t(1) << 20));
+        return image;
+    };
+    QString error;
+    {
+        // 32 strips of 8 rows, Deflate: the second half's offsets lie far past the end.
+        QByteArray data;
+        std::vector<quint32> offsets, counts;
+        for (quint32 s = 0; s < 32; ++s) {
+            QByteArray rows;
+            for (quint32 r = 0; r < 8; ++r)
+                rows += rgbRow(256, s * 8 + r);
+            const QByteArray coded = deflate(rows);
+            offsets.push_back(s < 16 ? quint32(data.size()) : 100000 * s);
+            counts.push_back(quint32(coded.size()));
+            if (s < 16)
+                data += coded;
+        }
+        const QImage half = decode(stripTiff(256, 256, 3, 8, 8, 0, data, offsets, counts), &error);
+        ASSERT_FALSE(half.isNull()) << error.toStdString();
+        for (quint32 y = 0; y < 256; y += 5)
+            expectRow(half, y, y < 128);
+        // The same strips whose byte counts run a gigabyte past the end: refused, saying why.
+        for (quint32& c : counts)
+            c += 1000000000;
+        offsets.resize(16);
+        offsets.insert(offsets.end(), offsets.begin(), offsets.end());
+        error.clear();
+        EXPECT_TRUE(decode(stripTiff(256, 256, 3, 8, 8, 0, data, offsets, counts), &error).isNull());
+        EXPECT_FALSE(error.isEmpty());
+    }
+    {
+        // Stored strips of 4 rows each starting 10 bytes after the one before: far too few bytes.
+        std::vector<quint32> offsets, counts;
+        for (quint32 s = 0; s < 128; ++s)
+            offsets.push_back(10 * s), counts.push_back(512 * 3 * 4);
+        error.clear();
+        EXPECT_TRUE(decode(stripTiff(512, 512, 3, 1, 4, 0, QByteArray(512 * 3 * 4 + 1280, '\x40'), offsets, counts), &error).isNull());
+        EXPECT_TRUE(error.contains(QStringLiteral("far too short"))) << error.toStdString();
+    }
+    {
+        // One Deflate strip of a row named for every one of 20,000 rows: each row shows it.
+        const QByteArray one = deflate(rgbRow(600, 0));
+        const QImage repeated = decode(stripTiff(600, 20000, 3, 8, 1, 0, one, std::vector<quint32>(20000, 0),
+                                                 std::vector<quint32>(20000, quint32(one.size()))),
+                                       &error);
+        ASSERT_FALSE(repeated.isNull()) << error.toStdString();
+        for (int y : {0, 9999, 19999})
+            EXPECT_EQ(repeated.copy(0, y, 600, 1), repeated.copy(0, 0, 600, 1)) << y;
+        expectRow(repeated, 0, true);
+    }
+    {
+        // 65,535 stored strips of one grey row.
+        QByteArray data(65535 * 4, '\0');
+        std::vector<quint32> offsets, counts;
+        for (quint32 y = 0; y < 65535; ++y) {
+            for (int x = 0; x < 4; ++x)
+                data[qsizetype(y) * 4 + x] = char(y + x);
+            offsets.push_back(y * 4), counts.push_back(4);
+        }
+        const QImage tall = decode(stripTiff(4, 65535, 1, 1, 1, 0, data, offsets, counts), &error);
+        ASSERT_FALSE(tall.isNull()) << error.toStdString();
+        for (int y : {0, 300, 65534})
+            EXPECT_EQ(tall.pixel(3, y), qRgb(uchar(y + 3), uchar(y + 3), uchar(y + 3))) << y;
+    }
+    {
+        // Tiles of one pixel: the library refuses their byte counts when it reads from memory.
+        QByteArray data;
+        std::vector<quint32> offsets, counts;
+        for (quint32 y = 0; y < 48; ++y)
+            data += rgbRow(48, y);
+        for (quint32 i = 0; i < 48 * 48; ++i)
+            offsets.push_back(i * 3), counts.push_back(3);
+        error.clear();
+        const QImage tiles = decode(stripTiff(48, 48, 3, 1, 0, 1, data, offsets, counts), &error);
+        if (tiles.isNull())
+            EXPECT_FALSE(error.isEmpty());
+        else
+            for (quint32 y = 0; y < 48; y += 7)
+                expectRow(tiles, y, true);
+    }
 }
 
 // Every reader charges the frame it allocates to the one process-wide budget: with the whole
@@ -1541,6 +1693,73 @@ TEST(ImageSourceBmp, EveryLayoutMatchesTheToolkitsReader)
             SCOPED_TRACE(header);
             check(alpha ? "bit fields with an alpha mask" : "bit fields", withMasks(header, alpha), withMasks(124, alpha));
         }
+}
+
+// Run-length files of 8 and 4 bits (runs, absolute stretches of odd and even length, a row ended
+// early, a delta over pixels and rows, an early end of the picture) are read in one pass over
+// their codes, their pixels those of the toolkit's reader. Runs and stretches that overflow their
+// row are cut at its end and leave the next row as coded; codes past the last row are not read.
+TEST(ImageSourceBmp, RunLengthFilesAreReadOnceWithTheToolkitsPixels)
+{
+    const int w = 13, h = 6;
+    std::vector<QRgb> palette;
+    for (int i = 0; i < 256; ++i)
+        palette.push_back(qRgb(i * 11 % 256, 255 - i, i * 37 % 256));
+    const auto code = [](std::initializer_list<int> bytes) {
+        QByteArray out;
+        for (int b : bytes)
+            out.append(char(b));
+        return out;
+    };
+    for (int bits : {8, 4}) {
+        SCOPED_TRACE(bits);
+        const std::vector<QRgb> colours(palette.begin(), palette.begin() + (1 << bits));
+        const int a = bits == 8 ? 0x41 : 0x5A, b = bits == 8 ? 0xC7 : 0x3C;
+        // An absolute stretch of `count` indexes taken from `from`, padded to an even length.
+        const auto stretch = [&](int count, int from) {
+            QByteArray out = code({0, count});
+            const int bytes = bits == 8 ? count : (count + 1) / 2;
+            for (int i = 0; i < bytes; ++i)
+                out.append(char((from + i * 3) & (bits == 8 ? 0xFF : 0x77)));
+            return bytes % 2 ? out.append('\0') : out;
+        };
+        const QByteArray rows = code({5, a, 8, b, 0, 0}) +                 // two runs
+                                stretch(7, 1) + code({6, a, 0, 0}) +       // an odd stretch
+                                code({4, b, 0, 0}) +                       // a row ended early
+                                code({2, a, 0, 2, 3, 1, 3, b, 0, 0}) +     // a delta
+                                stretch(4, 9) + code({9, b, 0, 1});        // an early end
+        const QByteArray file = bmpFile(w, h, bits, bits == 8 ? 1 : 2, rows, colours);
+        QImage theirs = QImage::fromData(file, "BMP").convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+        ASSERT_FALSE(theirs.isNull());
+        // Pixels no code reaches the toolkit leaves undefined: here they take the first colour.
+        const QRect unreached[] = {{4, 3, 9, 1}, {2, 2, 11, 1}, {0, 1, 5, 1}, {8, 1, 5, 1}};
+        for (const QRect& r : unreached)
+            for (int x = r.left(); x <= r.right(); ++x)
+                theirs.setPixel(x, r.top(), colours[0] | 0xFF000000u);
+        QString error;
+        auto source = ImageSource::createWithData(file, &error);
+        ASSERT_TRUE(source) << error.toStdString();
+        const QImage ours = source->createImageAtIndex(0, &error);
+        ASSERT_FALSE(ours.isNull()) << error.toStdString();
+        EXPECT_EQ(maxChannelDifference(ours, theirs), 0);
+
+        // Overflowing codes: a run of 255 and a stretch of 20 in rows of 13, then a row as coded.
+        QByteArray nines = code({0, 20});
+        for (int i = 0; i < 20; i += bits == 8 ? 1 : 2)
+            nines.append(char(bits == 8 ? 9 : 0x99));
+        const QByteArray overflowing = code({255, a, 0, 0}) + nines + code({0, 0, 13, b, 0, 0}) + code({0, 1});
+        source = ImageSource::createWithData(bmpFile(w, 3, bits, bits == 8 ? 1 : 2, overflowing, colours), &error);
+        ASSERT_TRUE(source) << error.toStdString();
+        const QImage cut = source->createImageAtIndex(0, &error);
+        ASSERT_FALSE(cut.isNull()) << error.toStdString();
+        const auto colour = [&](int index) { return colours[size_t(index)] | 0xFF000000u; };
+        const int high = bits == 8 ? a : a >> 4, low = bits == 8 ? a : a & 0xF;
+        for (int x = 0; x < w; ++x) {
+            EXPECT_EQ(cut.pixel(x, 2), colour(x % 2 ? low : high)) << x;
+            EXPECT_EQ(cut.pixel(x, 1), colour(9)) << x;
+            EXPECT_EQ(cut.pixel(x, 0), colour(bits == 8 ? b : (x % 2 ? b & 0xF : b >> 4))) << x;
+        }
+    }
 }
 
 // A camera raw file in the open raw format: its first directory the JPEG preview, a second one
