@@ -455,19 +455,9 @@ TEST(ImageBrowserKeys, ArrowsPagesEndsAndReturn)
 // back toward the start gives items up again, as in a file manager.
 TEST(ImageBrowserKeys, ShiftRangesGrowAndShrinkFromWhereTheyStarted)
 {
-    Source src;
-    for (int i = 0; i < 23; ++i) {
-        src.items.push_back(std::make_unique<Item>());
-        src.items.back()->uid = QStringLiteral("r%1").arg(i);
-    }
-    src.plainViews = true;
-    FavImageBrowserView browser(kpv::Rect(0, 0, gridWidth(4), 3 * 91 + 20)); // four columns
-    browser.setCellSize({100, 75});
-    browser.setLoadsPicturesSynchronously(true);
+    OpenerGrid grid(23, QStringLiteral("r"), true);
+    FavImageBrowserView& browser = grid.browser;
     browser.setAllowsMultipleSelection(true);
-    browser.setDataSource(&src);
-    browser.setDelegate(&src);
-    browser.reloadData();
     using Sel = std::set<std::size_t>;
     auto press = [&](unsigned short key, std::uint64_t flags = 0) {
         browser.keyDown(keyEvent(key, flags));
@@ -495,19 +485,9 @@ TEST(ImageBrowserKeys, ShiftRangesGrowAndShrinkFromWhereTheyStarted)
 // photos already chosen, a drag past the bottom scrolls on, and a plain click there clears.
 TEST(ImageBrowserKeys, ABandDraggedOverTheBackgroundSelectsThePhotosItMeets)
 {
-    Source src;
-    for (int i = 0; i < 23; ++i) {
-        src.items.push_back(std::make_unique<Item>());
-        src.items.back()->uid = QStringLiteral("b%1").arg(i);
-    }
-    src.plainViews = true;
-    FavImageBrowserView browser(kpv::Rect(0, 0, gridWidth(4), 3 * 91 + 20)); // four columns
-    browser.setCellSize({100, 75});
-    browser.setLoadsPicturesSynchronously(true);
+    OpenerGrid grid(23, QStringLiteral("b"), true);
+    FavImageBrowserView& browser = grid.browser;
     browser.setAllowsMultipleSelection(true);
-    browser.setDataSource(&src);
-    browser.setDelegate(&src);
-    browser.reloadData();
     using Sel = std::set<std::size_t>;
     auto at = [&](kpv::Point inView) { return browser.convertPointToView(inView, nullptr); };
     auto mouse = [&](kpv::EventType type, kpv::Point inView, std::uint64_t flags = 0) {
