@@ -133,6 +133,19 @@ TEST_F(BrowseModes, ThumbnailGridFromTheViewMenuAndBack)
     EXPECT_TRUE(controller->canDoAction(8));
     EXPECT_FALSE(controller->canDoAction(4)) << "Save As is the viewer's";
     grid->browser()->setSelectionIndexes({2, 3});
+    // I Love It and the Share items belong to the photo shown in the viewer: in the grid they stay
+    // greyed out, and chosen anyway they neither love nor share the viewer's photo behind the grid.
+    for (long id : {11L, 21L, 22L, 23L, 24L}) {
+        std::shared_ptr<kpv::MenuItem> item = controller->menuItemForAction(id);
+        ASSERT_TRUE(item) << id;
+        EXPECT_FALSE(controller->validateMenuItem(*item)) << id;
+    }
+    controller->performMenuAction(11);
+    settle();
+    auto* favorites = dynamic_cast<MainWndFavoriteController*>(controller->favoriteViewController());
+    ASSERT_TRUE(favorites);
+    EXPECT_EQ(favorites->favoriteFileCount(), 0u) << "a photo was loved from the grid";
+    EXPECT_EQ(controller->showMode(), MainShowModeThumbnail);
     controller->performMenuAction(7);
     const QList<QUrl> copied = kpv::Pasteboard::generalPasteboard().fileURLs();
     ASSERT_EQ(copied.size(), 2);
