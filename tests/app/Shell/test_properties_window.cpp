@@ -181,11 +181,14 @@ TEST(PropertiesWindow, RowsShowWhatTheCameraShowed)
 {
     const auto file = cameraFile("camera-rows.jpg");
     ASSERT_TRUE(file);
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom)); // F/4.2, not F/4,2
     const std::pair<long, const char*> rows[] = {
         {4, "Soci\u00e9t\u00e9"}, {6, "F/4.2"}, {7, "1/8000s"}, {8, "204800"}, {9, "-0.4 EV"}, {10, "4.7 mm"}, {15, "-9.6"},
     };
     for (const auto& [type, text] : rows)
         EXPECT_EQ(PropertiesWindowController::infoValueByType(type, file.get()), QString::fromUtf8(text)) << type;
+    QLocale::setDefault(before);
 }
 
 // Seconds follow the minutes with the locale's own separator: a point in Finnish.
