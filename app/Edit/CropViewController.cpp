@@ -794,7 +794,7 @@ void CropViewController::doCopy()
     beginSaveCropImageToFile(path, std::nullopt, CropSaveWorker::Copy, reusableCrop(),
                              [this, path](const CropSaveWorker::Result &r) {
                                  if (r.code == CropSaveWorker::kFailed) {
-                                     alertSaveFailed(r.error);
+                                     alertSaveFailed(r.error, CropSaveWorker::Copy);
                                      return;
                                  }
                                  // The written file for file managers, the picture for image editors.
@@ -817,14 +817,14 @@ void CropViewController::doFavorite()
     // into the temporary folder that is emptied at quit.
     const QString folder = m_host.keptCropFolder();
     if (folder.isEmpty()) {
-        alertSaveFailed();
+        alertSaveFailed(QString(), CropSaveWorker::Favorite);
         return;
     }
     const QString path = CropSaveWorker::temporaryCropFilePath(folder, QFileInfo(m_fileInfo->filePath().path()).fileName());
     beginSaveCropImageToFile(path, std::nullopt, CropSaveWorker::Favorite, reusableCrop(),
                              [this, path](const CropSaveWorker::Result &r) {
                                  if (r.code == CropSaveWorker::kFailed) {
-                                     alertSaveFailed(r.error);
+                                     alertSaveFailed(r.error, CropSaveWorker::Favorite);
                                      return;
                                  }
                                  if (r.code == CropSaveWorker::kDone)
@@ -852,7 +852,12 @@ void CropViewController::alertSavedFileLacks(const QString &path, const QStringL
                      sentences.join(QLatin1Char(' ')), {});
 }
 
-void CropViewController::alertSaveFailed(const QString &why)
+// The headline names what the user asked for: a copy that failed leaves the clipboard as it was,
+// a favourite that failed is not among the favourites.
+void CropViewController::alertSaveFailed(const QString &why, int actionType)
 {
-    m_host.showAlert(kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_FailedSaveCrop")), why, {});
+    const QString key = actionType == CropSaveWorker::Copy       ? QStringLiteral("IDS_FailedCopyCrop")
+                        : actionType == CropSaveWorker::Favorite ? QStringLiteral("IDS_FailedFavoriteCrop")
+                                                                 : QStringLiteral("IDS_FailedSaveCrop");
+    m_host.showAlert(kpv::Bundle::mainBundle().localizedString(key), why, {});
 }

@@ -249,7 +249,8 @@ private:
     // replaced (an empty text hides it).
     void showInfoPrompt(const QString &text, bool autoHide);
     CropModeModel::PreviewState previewState() const;
-    void alertSaveFailed(const QString &why = QString());
+    // Tells that a save, copy or favourite (`actionType` of the crop pipeline) failed, and why.
+    void alertSaveFailed(const QString &why = QString(), int actionType = CropSaveWorker::SaveAs);
     // Tells that the new file at `path` lacks `lost` of the photo, or its tags and comments.
     void alertSavedFileLacks(const QString &path, const QStringList &lost, bool tagsLeftOut);
     void writeCropImageToFile(const QString &path, const std::optional<QVariantMap> &saveParameters,

@@ -442,7 +442,13 @@ TEST_F(CropView, FailedSaveShowsAnAlertAndKeepsTheFiles)
         controller.doCopy();
         ASSERT_NO_FATAL_FAILURE(waitForSave());
     }
-    EXPECT_EQ(host.alerts.size(), 3u);
+    ASSERT_EQ(host.alerts.size(), 3u);
+    // Each headline names what failed: the favourite, then the copy, whose clipboard is kept.
+    const kpv::Bundle &strings = kpv::Bundle::mainBundle();
+    EXPECT_EQ(host.alerts[1], strings.localizedString(QStringLiteral("IDS_FailedFavoriteCrop")));
+    EXPECT_EQ(host.alerts[2], strings.localizedString(QStringLiteral("IDS_FailedCopyCrop")));
+    EXPECT_NE(host.alerts[1], host.alerts[0]);
+    EXPECT_NE(host.alerts[2], host.alerts[0]);
     EXPECT_TRUE(host.favorites.empty());
     EXPECT_TRUE(host.showModes.empty());
 }
