@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -302,32 +303,46 @@ protected:
                                        << waiting.toStdString();
     }
 
-    void driveOntoThePipe(Mode mode)
+    // Another program replaces the last photo by a pipe, and the user presses `key`, which steps
+    // onto it. On a busy machine the program may notice the pipe, and leave it out of its list,
+    // before it takes the key: the photo is then put back, the viewer led `back` to where it was
+    // once its list holds the eight again, and the step tried again.
+    void pipeThenStepOnto(const QString& key, const std::function<bool()>& back)
     {
-        ASSERT_TRUE(typeUntilTitle(QStringLiteral("End"), QStringLiteral("stuck.jpg")))
-            << "End did not reach the pipe; " << windowsState("End");
-        pause(800);
-        if (QFileInfo(stuck()).isFile()) {
-            // The photo was shown once; it is replaced while the viewer is one photo back. On a busy
-            // machine the program may notice the pipe, and leave it out of its list, before it
-            // takes the key that steps onto it: the photo is then put back and the step tried again.
-            bool onThePipe = false;
-            for (int attempt = 0; attempt < 3 && !onThePipe; ++attempt) {
-                if (attempt > 0) {
-                    ASSERT_EQ(::unlink(QFile::encodeName(stuck()).constData()), 0);
-                    ASSERT_TRUE(QFile::copy(photos + QStringLiteral("/p1.jpg"), stuck()));
-                    ASSERT_TRUE(typeUntilTitle(QStringLiteral("End"), QStringLiteral("stuck.jpg"))) << windowsState("End");
-                    pause(800);
-                }
-                ASSERT_TRUE(typeUntilTitle(QStringLiteral("Left"), QStringLiteral("p7.jpg"))) << windowsState("Left");
-                ASSERT_NO_FATAL_FAILURE(replaceByPipe());
-                xdotool({QStringLiteral("windowfocus"), mainWindow});
-                xdotool({QStringLiteral("key"), QStringLiteral("Right")});
-                onThePipe = !windowNaming(QStringLiteral("stuck.jpg"), 10000).isEmpty();
+        bool onThePipe = false;
+        for (int attempt = 0; attempt < 3 && !onThePipe; ++attempt) {
+            if (attempt > 0) {
+                ASSERT_EQ(::unlink(QFile::encodeName(stuck()).constData()), 0);
+                ASSERT_TRUE(QFile::copy(photos + QStringLiteral("/p1.jpg"), stuck()));
+                ASSERT_FALSE(windowNaming(QStringLiteral("/8)"), kStartMs).isEmpty()) << windowsState("photo put back");
+                ASSERT_TRUE(back()) << windowsState("back");
             }
-            ASSERT_TRUE(onThePipe) << windowsState("Right");
-            pause(800);
+            ASSERT_NO_FATAL_FAILURE(replaceByPipe());
+            xdotool({QStringLiteral("windowfocus"), mainWindow});
+            xdotool({QStringLiteral("key"), key});
+            onThePipe = !windowNaming(QStringLiteral("stuck.jpg"), 10000).isEmpty();
         }
+        ASSERT_TRUE(onThePipe) << "the step did not reach the pipe; " << windowsState(key.toLatin1().constData());
+    }
+
+    // Onto the pipe: at once, or, `whileShown`, after the viewer has shown the photo once (it is
+    // replaced while the viewer is one photo back).
+    void driveOntoThePipe(Mode mode, bool whileShown)
+    {
+        const auto toFirst = [&] { return typeUntilTitle(QStringLiteral("Home"), QStringLiteral("p1.jpg")); };
+        const auto shownThenBack = [&] {
+            if (!typeUntilTitle(QStringLiteral("End"), QStringLiteral("stuck.jpg")))
+                return false;
+            pause(800);
+            return typeUntilTitle(QStringLiteral("Left"), QStringLiteral("p7.jpg"));
+        };
+        if (!whileShown) {
+            ASSERT_NO_FATAL_FAILURE(pipeThenStepOnto(QStringLiteral("End"), toFirst));
+        } else {
+            ASSERT_TRUE(shownThenBack()) << windowsState("End, Left");
+            ASSERT_NO_FATAL_FAILURE(pipeThenStepOnto(QStringLiteral("Right"), shownThenBack));
+        }
+        pause(800);
         switch (mode) {
         case Mode::Viewer:
             break;
@@ -424,9 +439,7 @@ TEST_P(QuitWithStuckFile, EndsWithoutWaitingForThePipe)
     // for the slideshow, after the viewer has shown it once (the slideshow then starts on a photo
     // whose picture the viewer still has).
     const bool whileShown = mode == Mode::Slideshow2D || mode == Mode::Slideshow3D;
-    if (!whileShown)
-        ASSERT_NO_FATAL_FAILURE(replaceByPipe());
-    ASSERT_NO_FATAL_FAILURE(driveOntoThePipe(mode));
+    ASSERT_NO_FATAL_FAILURE(driveOntoThePipe(mode, whileShown));
     expectNoThreadWaitingForThePipe("in the mode");
     ASSERT_EQ(viewer.state(), QProcess::Running) << "the program ended on its own";
 
