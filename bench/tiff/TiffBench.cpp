@@ -6,6 +6,7 @@
 // (reference time / our time: above 1 means we are faster).
 
 #include "imageio/ImageSource.h"
+#include "../../tests/support/PagesTiff.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -54,17 +55,9 @@ uint16_t sample(uint32_t x, uint32_t y, int c, unsigned& state)
 
 QByteArray makeTiff(const QString& path, const Case& c)
 {
-    TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    TIFF* tif = kpv::test::openRgbTiff(path, kWidth, kHeight, c.bits, c.compression, c.predictor);
     if (!tif)
         return {};
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, kWidth);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, kHeight);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(3));
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, c.bits);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, c.compression);
-    TIFFSetField(tif, TIFFTAG_PREDICTOR, c.predictor);
     const uint32_t tile = 256, rowsPerStrip = 16;
     if (c.tiled) {
         TIFFSetField(tif, TIFFTAG_TILEWIDTH, tile);

@@ -1,6 +1,6 @@
 #pragma once
 // A small grey TIFF of several pages, written by libtiff: the kind of file a rewrite of one
-// picture would lose pages of.
+// picture would lose pages of. And the start of a large coded RGB page.
 
 #include <QFile>
 #include <QString>
@@ -32,6 +32,26 @@ inline bool writePagesTiff(const QString& path, int pages)
         ok = writeGreyPage(tif);
     TIFFClose(tif);
     return ok;
+}
+
+// Opens `path` for a page of width x height RGB pixels side by side, `bits` a sample, coded with
+// `compression` and `predictor`; the caller lays out strips or tiles and writes them. Null when
+// the file cannot be made.
+inline TIFF* openRgbTiff(const QString& path, uint32_t width, uint32_t height, uint16_t bits, uint16_t compression,
+                         uint16_t predictor)
+{
+    TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    if (!tif)
+        return nullptr;
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(3));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+    TIFFSetField(tif, TIFFTAG_PREDICTOR, predictor);
+    return tif;
 }
 
 } // namespace kpv::test

@@ -9,6 +9,7 @@
 #include "imageio/ImageSource.h"
 #include "imageio_support.h"
 #include "../../support/LargePictures.h"
+#include "../../support/PagesTiff.h"
 #include "../../../platform/imageio/src/JpegResumeIndex.h"
 
 #include <openjpeg.h>
@@ -489,16 +490,8 @@ TEST(ImageParts, LargeCodedTiffsAreTheLibrarysPixelsAndStopAtTheirDamage)
         SCOPED_TRACE(testing::Message() << "bits " << c.bits << " compression " << c.compression << " predictor "
                                         << c.predictor << " tile " << c.tile);
         const QString path = dir.filePath(QStringLiteral("large.tif"));
-        TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+        TIFF *tif = kpv::test::openRgbTiff(path, width, height, c.bits, c.compression, c.predictor);
         ASSERT_TRUE(tif);
-        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
-        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
-        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(3));
-        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, c.bits);
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-        TIFFSetField(tif, TIFFTAG_COMPRESSION, c.compression);
-        TIFFSetField(tif, TIFFTAG_PREDICTOR, c.predictor);
         const size_t sampleBytes = c.bits / 8, rowBytes = size_t(width) * 3 * sampleBytes;
         const auto sample = [](uint32_t x, uint32_t y, uint32_t s) { return uint16_t((x * 131 + y * 71 + s * 9000 + x * y) & 0xFFFF); };
         std::vector<uchar> row(rowBytes);
