@@ -7,6 +7,8 @@
 #include "DoveRenderEngine.h"
 #include "appkit/View.h"
 #include "appkit/WindowSystem.h"
+#include "foundation/Clock.h"
+#include "foundation/RunLoop.h"
 #include "foundation/Timer.h"
 
 namespace Dove {
@@ -75,7 +77,12 @@ bool DoveRenderView::isPutAway() const {
         return true;
     // A desktop that minimises a window by hiding its frame, and says so only in the window's
     // own state on the display, leaves the toolkit counting it shown and exposed.
-    return kpv::isPutAwayByDesktop(top);
+    const double now = kpv::RunLoop::main().clock().now();
+    if (mDesktopAskedAt < 0 || now < mDesktopAskedAt || now - mDesktopAskedAt >= kDesktopAskInterval) {
+        mDesktopPutAway = kpv::isPutAwayByDesktop(top);
+        mDesktopAskedAt = now;
+    }
+    return mDesktopPutAway;
 }
 
 void DoveRenderView::drawLayer(DoveOpenGLLayer* layer) {

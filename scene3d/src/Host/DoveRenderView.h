@@ -56,6 +56,12 @@ private:
     QPointer<QWidget> mLayerWidget;  // tells whether the host has deleted the layer with itself
     bool mOwnsLayer = false;
     std::shared_ptr<kpv::Timer> mRenderTimer;
+    // The desktop's answer about the window, asked at most every kDesktopAskInterval seconds of
+    // the run loop's clock: the question is a round trip to the display, and the timer ticks a
+    // hundred times a second.
+    static constexpr double kDesktopAskInterval = 0.2;
+    mutable double mDesktopAskedAt = -1.0;
+    mutable bool mDesktopPutAway = false;
 };
 
 }  // namespace Dove
