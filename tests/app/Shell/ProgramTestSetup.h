@@ -6,11 +6,15 @@
 
 #include "Model/MainConfig.h"
 #include "Shell/MainWindow/AppDelegate.h"
+#include "Shell/MainWindow/LMMainWindow.h"
+#include "Shell/MainWindow/MainWndController.h"
+#include "Shell/Program/ViewerProgram.h"
 #include "Slideshow/SlideshowMusic.h"
 #include "foundation/Clock.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
 #include "foundation/UserDefaults.h"
+#include "appkit/Window.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -64,6 +68,23 @@ inline AppDelegate::Setup programTestSetup(kpv::UserDefaults& defaults, const QT
     setup.musicSink = [] { return makeSilentMusicSink(); };
     return setup;
 }
+
+// The program as main() puts it together and a user starts it: its window in front, `paths`
+// opened, the launch finished. The program goes before its delegate.
+struct LaunchedProgram {
+    LaunchedProgram(const QTemporaryDir& scratch, const QStringList& paths)
+        : defaults(scratch.filePath(QStringLiteral("defaults.json"))),
+          delegate(std::make_unique<AppDelegate>(programTestSetup(defaults, scratch))),
+          program(std::make_unique<ViewerProgram>(*delegate))
+    {
+        program->controller().window()->makeKeyAndOrderFront();
+        delegate->applicationOpenFiles(paths);
+        delegate->applicationDidFinishLaunching();
+    }
+    kpv::UserDefaults defaults;
+    std::unique_ptr<AppDelegate> delegate;
+    std::unique_ptr<ViewerProgram> program;
+};
 
 // Lets the folder search, the loads and their hand-over to the main thread finish, with time
 // moving on in 50 ms steps so that delayed steps (timers, animations) run too. Window events are

@@ -55,12 +55,9 @@ TEST_F(MiniWindowSteps, AStepKeepsTheLastPhotoAndItsWindowUntilTheNextOnesPictur
         image.fill(QColor::fromHsv(i * 25 % 360, 200, 200));
         ASSERT_TRUE(image.save(QDir(folder).filePath(QStringLiteral("p%1.png").arg(i, 2, 10, QLatin1Char('0')))));
     }
-    kpv::UserDefaults defaults(scratch.filePath(QStringLiteral("defaults.json")));
-    auto delegate = std::make_unique<AppDelegate>(programTestSetup(defaults, scratch));
-    auto program = std::make_unique<ViewerProgram>(*delegate);
-    program->controller().window()->makeKeyAndOrderFront();
-    delegate->applicationOpenFiles({folder});
-    delegate->applicationDidFinishLaunching();
+    LaunchedProgram launched(scratch, {folder});
+    std::unique_ptr<AppDelegate>& delegate = launched.delegate;
+    std::unique_ptr<ViewerProgram>& program = launched.program;
     const auto settle = [&](double seconds) { settleProgram(*delegate, clock, seconds); };
     settle(2.0);
     NavigateController& viewer = program->viewMode().controller();

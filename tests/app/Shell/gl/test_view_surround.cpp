@@ -54,12 +54,9 @@ TEST_F(ViewSurround, SmallPhotoStandsOnTheTileWithItsShadow)
     photo.fill(QColor(200, 120, 60));
     ASSERT_TRUE(photo.save(QDir(folder).filePath(QStringLiteral("small.png"))));
 
-    kpv::UserDefaults defaults(scratch.filePath(QStringLiteral("defaults.json")));
-    auto delegate = std::make_unique<AppDelegate>(programTestSetup(defaults, scratch));
-    auto program = std::make_unique<ViewerProgram>(*delegate);
-    program->controller().window()->makeKeyAndOrderFront();
-    delegate->applicationOpenFiles({folder});
-    delegate->applicationDidFinishLaunching();
+    LaunchedProgram launched(scratch, {folder});
+    std::unique_ptr<AppDelegate>& delegate = launched.delegate;
+    std::unique_ptr<ViewerProgram>& program = launched.program;
     settleProgram(*delegate, clock, 2.0);
     ASSERT_EQ(program->controller().showMode(), MainShowModeView);
 
@@ -145,13 +142,10 @@ TEST_F(ViewSurround, ArrowsFadeInAndOutWithoutRepaintingThePhoto)
         photo.fill(QColor::fromHsv(i * 100, 180, 200));
         ASSERT_TRUE(photo.save(QDir(folder).filePath(QStringLiteral("p%1.png").arg(i))));
     }
-    kpv::UserDefaults defaults(scratch.filePath(QStringLiteral("defaults.json")));
-    auto delegate = std::make_unique<AppDelegate>(programTestSetup(defaults, scratch));
-    auto program = std::make_unique<ViewerProgram>(*delegate);
+    LaunchedProgram launched(scratch, {QDir(folder).filePath(QStringLiteral("p1.png"))});
+    std::unique_ptr<AppDelegate>& delegate = launched.delegate;
+    std::unique_ptr<ViewerProgram>& program = launched.program;
     kpv::Window* w = program->controller().window();
-    w->makeKeyAndOrderFront();
-    delegate->applicationOpenFiles({QDir(folder).filePath(QStringLiteral("p1.png"))});
-    delegate->applicationDidFinishLaunching();
     settleProgram(*delegate, clock, 5.0); // the controls shown at the start have faded out
     ASSERT_EQ(program->controller().showMode(), MainShowModeView);
     auto* screen = dynamic_cast<QImage*>(w->widget()->backingStore()->paintDevice());
