@@ -178,8 +178,11 @@ QImage FakeReader::createThumbnailAtIndex(int index, int maxPixelSize, bool from
     return m_owner.decoded(index, size, false);
 }
 
-QString writeInfoJson(const QString &folder)
+// The program's bundle description, in the folder "bundle" of `dir`; its path.
+QString writeInfoJson(const QTemporaryDir &dir)
 {
+    const QString folder = dir.path() + QStringLiteral("/bundle");
+    QDir().mkpath(folder);
     QFile f(folder + QStringLiteral("/Info.json"));
     EXPECT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(R"({"CFBundleDocumentTypes": [
@@ -210,8 +213,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
-        QDir().mkpath(dir.path() + QStringLiteral("/bundle"));
-        bundle = std::make_unique<kpv::Bundle>(QStringList{writeInfoJson(dir.path() + QStringLiteral("/bundle"))});
+        bundle = std::make_unique<kpv::Bundle>(QStringList{writeInfoJson(dir)});
         sources = std::make_shared<FakeSources>(dir.path());
         object = std::make_unique<PublicObject>(*bundle, QSizeF(1680, 1050), sources);
         loader = object->photoLoader();
@@ -731,8 +733,7 @@ TEST(PhotoLoaderPlatform, LoadsAWrittenJpegThroughTheImageReader)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    QDir().mkpath(dir.path() + QStringLiteral("/bundle"));
-    kpv::Bundle bundle(QStringList{writeInfoJson(dir.path() + QStringLiteral("/bundle"))});
+    kpv::Bundle bundle(QStringList{writeInfoJson(dir)});
     PublicObject object(bundle, QSizeF(1680, 1050));
     LMPhotoLoader *loader = object.photoLoader();
 
@@ -780,8 +781,7 @@ TEST(PhotoLoaderPlatform, EachLoadChargesTheDecodeBudgetOnceForWhatItDecodes)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    QDir().mkpath(dir.path() + QStringLiteral("/bundle"));
-    kpv::Bundle bundle(QStringList{writeInfoJson(dir.path() + QStringLiteral("/bundle"))});
+    kpv::Bundle bundle(QStringList{writeInfoJson(dir)});
     PublicObject object(bundle, QSizeF(1680, 1050));
     LMPhotoLoader *loader = object.photoLoader();
 
@@ -901,8 +901,7 @@ TEST(PhotoLoaderPlatform, ACancelledLoadOfALargePictureStopsWithinAFewRowsAndLea
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    QDir().mkpath(dir.path() + QStringLiteral("/bundle"));
-    kpv::Bundle bundle(QStringList{writeInfoJson(dir.path() + QStringLiteral("/bundle"))});
+    kpv::Bundle bundle(QStringList{writeInfoJson(dir)});
     PublicObject object(bundle, QSizeF(1680, 1050));
 
     // Tall, so that a whole decode asks many times; noise, so that every row costs its bytes.
@@ -931,8 +930,7 @@ TEST(PhotoLoaderPlatform, BaseInformationComesFromTheHeadOfTheFile)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    QDir().mkpath(dir.path() + QStringLiteral("/bundle"));
-    kpv::Bundle bundle(QStringList{writeInfoJson(dir.path() + QStringLiteral("/bundle"))});
+    kpv::Bundle bundle(QStringList{writeInfoJson(dir)});
     PublicObject object(bundle, QSizeF(1680, 1050));
     QImage picture(640, 480, QImage::Format_RGBA8888_Premultiplied);
     picture.fill(QColor(20, 200, 60));
@@ -970,8 +968,7 @@ private:
     static QStringList prepare(const QTemporaryDir &dir)
     {
         kpv::Thumbnailer::setCacheDirectoryForTesting(dir.path() + QStringLiteral("/cache"));
-        QDir().mkpath(dir.path() + QStringLiteral("/bundle"));
-        return {writeInfoJson(dir.path() + QStringLiteral("/bundle"))};
+        return {writeInfoJson(dir)};
     }
     QTemporaryDir m_dir;
     kpv::Bundle m_bundle;
@@ -1290,8 +1287,7 @@ TEST(PhotoLoaderPlatform, TheCodecPathDecodesLikeThePlatformPath)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    QDir().mkpath(dir.path() + QStringLiteral("/bundle"));
-    kpv::Bundle bundle(QStringList{writeInfoJson(dir.path() + QStringLiteral("/bundle"))});
+    kpv::Bundle bundle(QStringList{writeInfoJson(dir)});
     PublicObject object(bundle, QSizeF(1680, 1050));
     LMPhotoLoader *loader = object.photoLoader();
 
@@ -1449,8 +1445,7 @@ TEST(PhotoLoaderPlatform, AHeldAnimationKeepsItsShareOfTheDecodeBudget)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    QDir().mkpath(dir.path() + QStringLiteral("/bundle"));
-    kpv::Bundle bundle(QStringList{writeInfoJson(dir.path() + QStringLiteral("/bundle"))});
+    kpv::Bundle bundle(QStringList{writeInfoJson(dir)});
     PublicObject object(bundle, QSizeF(1680, 1050));
     LMPhotoLoader *loader = object.photoLoader();
 
