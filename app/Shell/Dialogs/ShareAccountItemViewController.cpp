@@ -50,7 +50,11 @@ void ShareAccountItemViewController::awakeFromNib()
 
     const QString icon = iconNameForWebsiteType(m_item.websiteType);
     m_imageView->setImage(icon.isEmpty() ? nullptr : LMNineSliceImageRep::loadImageWithoutExtension(icon), 0);
-    m_textField->setStringValue(m_item.userName.value_or(QString()));
+    // A name longer than the row keeps its start and end, with the whole of it in the tool tip.
+    const QString name = m_item.userName.value_or(QString());
+    m_textField->setLineBreakMode(kpv::TextField::LineBreakByTruncatingMiddle);
+    m_textField->setStringValue(name);
+    m_textField->setToolTip(name);
 
     m_btnSignOut->setTitle(kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_SignOut")));
     m_btnSignOut->setTrackingActiveInActiveApp(true);

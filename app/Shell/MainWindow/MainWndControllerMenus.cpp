@@ -214,7 +214,7 @@ const std::vector<MainCommand>& MainWndController::commandTable()
         t.push_back(separatorIn(kFile));
         t.push_back(own(
             TagPreferences, "IDS_MENU_Preferences", kFile, [](C&) { return true; },
-            [](C& w) { w.secondaryWindows().showOptionWindowWithTabType(0, false); }));
+            [](C& w) { w.secondaryWindows().showOptionWindowWithTabType(0, false); }, ","));
         t.push_back(own(
             1, "IDS_MENU_Account", kFile, [](C& w) { return w.isWorkableWindow(); },
             [](C& w) { w.secondaryWindows().showAccountWindow(); }));

@@ -38,7 +38,8 @@ TEST(AccountsWindow, ListsSignInsInSiteOrderAndSignOutRemovesTheTokenFromDisk)
 
         config.setShareAutoLoginInfo(ShareAutoLoginInfo("1", "fb-token", "", "Ann"), 1, true);
         config.setShareAutoLoginInfo(ShareAutoLoginInfo(QVariantMap{{"accessToken", "tw-token"}}), 3, true);
-        config.setShareAutoLoginInfo(ShareAutoLoginInfo("4", "tb-token", "s", "Tom"), 4, true);
+        const QString longName = QStringLiteral("Maximilian_M\u00fcller-L\u00fcdenscheidt_") + QString(60, u'W') + "_end";
+        config.setShareAutoLoginInfo(ShareAutoLoginInfo("4", "tb-token", "s", longName), 4, true);
 
         ShareAccountWindowController accounts(config, monitors);
         EXPECT_EQ(accounts.txtShareAccountTitle()->stringValue(), "Accounts");
@@ -48,6 +49,12 @@ TEST(AccountsWindow, ListsSignInsInSiteOrderAndSignOutRemovesTheTokenFromDisk)
         EXPECT_FALSE(accounts.accountItems()[0].userName.has_value());
         EXPECT_EQ(accounts.items()[0]->textField()->stringValue(), ""); // no name: empty
         EXPECT_EQ(accounts.items()[1]->textField()->stringValue(), "Ann");
+        // A name longer than its row shows its start and end, and all of it under the pointer.
+        const kpv::TextField* shown = accounts.items()[2]->textField();
+        EXPECT_TRUE(shown->displayedStringValue().startsWith("Max")) << shown->displayedStringValue().toStdString();
+        EXPECT_TRUE(shown->displayedStringValue().endsWith("_end")) << shown->displayedStringValue().toStdString();
+        EXPECT_TRUE(shown->displayedStringValue().contains(QChar(0x2026)));
+        EXPECT_EQ(shown->toolTip(), longName);
         EXPECT_EQ(accounts.collectionView()->subviews().size(), 3u);
         // Rows run top down in list order.
         EXPECT_GT(accounts.items()[0]->view()->frame().y(), accounts.items()[1]->view()->frame().y());

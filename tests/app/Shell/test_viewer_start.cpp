@@ -11,6 +11,7 @@
 #include "Shell/Panels/NavigateWindowController.h"
 #include "Shell/MainWindow/MainWndSecondaryWindows.h"
 #include "Shell/Dialogs/AboutWindowController.h"
+#include "Shell/Dialogs/OptionWindowController.h"
 #include "Shell/Panels/LM3DRotateImageView.h"
 #include "Shell/ViewChrome/MainWndPhotoBin.h"
 #include "Kit/LMCustomWindow.h"
@@ -724,6 +725,14 @@ TEST_F(ViewerStart, MenuKeyEquivalentsRunValidatedCommands)
     auto plain = kpv::Event::keyEvent(kpv::KeyDown, 24, QStringLiteral("="), QStringLiteral("="),
                                       controller->window(), 0);
     EXPECT_FALSE(menuBar->itemForKeyEquivalent(*plain));
+
+    // Ctrl+, opens Preferences, as on the desktop's other programs.
+    sendKey(43, u',', kpv::CommandKeyMask);
+    settle();
+    OptionWindowController* options = controller->secondaryWindows().optionWindowController();
+    ASSERT_TRUE(options);
+    EXPECT_TRUE(options->optionWindow()->isVisible());
+    options->cancelButtonClicked();
 }
 
 TEST_F(ViewerStart, TakingTheViewerDownLeavesNoResponderBehind)
