@@ -578,8 +578,10 @@ void NavigateController::updatePreviewStatusUIForCurFile(bool statusOnly)
     // While the last photo stays on screen for this one, nothing is said yet.
     const LMImageViewModel *shown = currentView();
     const bool pictureHeld = !thumb && !failed && shown && shown->holdsPicture();
+    // Without a file there is nothing on its way: the empty mini window said "Loading" for good.
+    const bool noFile = m_curFilePath.isEmpty();
     if (!m_reachTopOrBottomInfoShowed) {
-        if (thumb || pictureHeld) {
+        if (thumb || pictureHeld || noFile) {
             m_host->hidePreviewStatus(false, false);
             m_host->updateStatusInfo(QString(), false, 0);
         } else {
