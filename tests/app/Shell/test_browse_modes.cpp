@@ -413,6 +413,33 @@ TEST_F(BrowseModes, ClosingOrQuittingTheMiniWindowQuitsAndWritesTheTurn)
     EXPECT_EQ(QImage(path).size(), QSize(320, 240)) << "Quit in the mini window dropped its turn";
 }
 
+// A photo turned in the mini window and seen again there after a visit to the viewer: the mini
+// window showed it unturned, and the way back then gave the viewer the photo as not turned.
+TEST_F(BrowseModes, APhotoTurnedInTheMiniWindowKeepsItsTurnOnTheNextVisit)
+{
+    viewer->controller().doNavCurFileToIndex(3, false, {});
+    settle();
+    controller->switchToSimpleMode();
+    settle();
+    MainWndMiniController* mini = miniWindowControllerOf(*controller);
+    ASSERT_TRUE(mini && mini->window());
+    controller->performMenuAction(15); // Rotate Right
+    settle(2.0);
+    const LMImageRotateAngle turned = mini->host().imageView()->angleRotate();
+    ASSERT_TRUE(turned.isRotatedOrFlipped());
+    mini->host().windowTitleBar()->normalmodeButton()->sendAction();
+    settle();
+    ASSERT_TRUE(viewer->controller().openGLView()->angleRotate().isEqual(turned));
+
+    controller->switchToSimpleMode();
+    settle();
+    EXPECT_TRUE(mini->host().imageView()->angleRotate().isEqual(turned)) << "the photo came back unturned";
+    EXPECT_EQ(mini->window()->frame().size, (kpv::Size{240, 320}));
+    mini->host().windowTitleBar()->normalmodeButton()->sendAction();
+    settle();
+    EXPECT_TRUE(viewer->controller().openGLView()->angleRotate().isEqual(turned)) << "the turn was dropped";
+}
+
 // A file that cannot be shown is shown in the mini window as in the viewer: the picture that says
 // so, the window at its size, instead of an empty window at the last photo's size.
 TEST_F(BrowseModes, MiniWindowOnAFileThatCannotBeShownShowsTheBadFilePicture)
