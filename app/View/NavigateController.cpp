@@ -170,6 +170,9 @@ void NavigateController::updateOpenGLViewSettingsByCurConfig()
         action = c->zoomWhileMouseWheel() ? MouseWheelActionZoom : MouseWheelActionPassOn;
     m_openGLView->setMouseWheelAction(action);
     m_openGLView->setAnimationZoom(c->animationZoom());
+    // The wheel does in the mini window what the user chose for it, there too.
+    if (LMImageViewModel *mini = m_host ? m_host->miniWindowOpenGLView() : nullptr)
+        mini->setMouseWheelAction(action);
 }
 
 void NavigateController::updatePreviewStatusShowProxyAutoHideInterval(bool zoomStatus)

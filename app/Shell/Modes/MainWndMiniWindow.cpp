@@ -154,6 +154,9 @@ void MainWndMiniHost::enterFromMainWindow()
         main->orderOut();
     m_imageView->setAnimationZoom(false);
     m_imageView->didChangeFileByKeepPrevScale(false);
+    // The wheel zooms, pans or steps to the next photo here as the user chose for the viewer.
+    if (const LMImageViewModel* own = m_navigator.openGLView())
+        m_imageView->setMouseWheelAction(own->mouseWheelAction());
 }
 
 bool MainWndMiniHost::windowShouldClose(kpv::Window*)

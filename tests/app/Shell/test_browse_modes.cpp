@@ -35,6 +35,7 @@
 #include "desktop/FakeWorkspaceServices.h"
 #include "foundation/Bundle.h"
 #include "foundation/Clock.h"
+#include "foundation/NotificationCenter.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
 #include "foundation/UserDefaults.h"
@@ -438,6 +439,24 @@ TEST_F(BrowseModes, APhotoTurnedInTheMiniWindowKeepsItsTurnOnTheNextVisit)
     mini->host().windowTitleBar()->normalmodeButton()->sendAction();
     settle();
     EXPECT_TRUE(viewer->controller().openGLView()->angleRotate().isEqual(turned)) << "the turn was dropped";
+}
+
+// The wheel set to step through the photos zoomed in the mini window all the same.
+TEST_F(BrowseModes, TheWheelDoesInTheMiniWindowWhatTheUserChoseForIt)
+{
+    const auto chooseWheelZoom = [&](bool zoom) {
+        delegate->mainConfig()->setZoomWhileMouseWheel(zoom);
+        kpv::NotificationCenter::defaultCenter().postNotification(QStringLiteral("didChangeOptionSetting"), nullptr);
+        settle();
+    };
+    chooseWheelZoom(false);
+    controller->switchToSimpleMode();
+    settle();
+    MainWndMiniController* mini = miniWindowControllerOf(*controller);
+    ASSERT_TRUE(mini && mini->window());
+    EXPECT_EQ(mini->host().imageView()->mouseWheelAction(), MouseWheelActionPassOn) << "the wheel zooms, not steps";
+    chooseWheelZoom(true);
+    EXPECT_EQ(mini->host().imageView()->mouseWheelAction(), MouseWheelActionZoom);
 }
 
 // A file that cannot be shown is shown in the mini window as in the viewer: the picture that says
