@@ -148,6 +148,9 @@ void MainWndMiniHost::enterFromMainWindow()
 {
     kpv::Window* main = m_windowController.window();
     const int level = main ? main->level() : int(kpv::NormalWindowLevel);
+    // Named as the viewer named its photo (the program's name alone when there is none).
+    if (main)
+        m_window->setTitle(main->title());
     m_window->makeKeyAndOrderFront();
     m_window->setLevel(level);
     if (main)

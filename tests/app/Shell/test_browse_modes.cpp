@@ -353,6 +353,7 @@ TEST_F(BrowseModes, MiniWindowTakesTheMainWindowsPlaceAndGivesItBack)
     settle();
     EXPECT_EQ(viewer->controller().curFileIndex(), 4);
     EXPECT_TRUE(mini->window()->isVisible());
+    EXPECT_TRUE(mini->window()->title().startsWith(QStringLiteral("p04.png"))) << "window lists do not say which photo";
 
     // The title bar's button brings the main window back where it was.
     mini->host().windowTitleBar()->normalmodeButton()->sendAction();
