@@ -12,6 +12,10 @@ constexpr double kFade = 0.2;
 
 void MiniWindowView::updateTrackingAreas()
 {
+    // A window resized under the pointer (a zoom, the wheel) lays the area out anew: the pointer
+    // that was inside still is, and its leaving has to hide the title bar. A new area that took
+    // it for outside sent no exit, and the bar stayed over the picture.
+    const bool wasInside = m_trackingArea && m_trackingArea->isInside();
     if (m_trackingArea) {
         removeTrackingArea(m_trackingArea);
         m_trackingArea.reset();
@@ -22,6 +26,7 @@ void MiniWindowView::updateTrackingAreas()
                                                          kpv::TrackingMouseEnteredAndExited | kpv::TrackingMouseMoved |
                                                              kpv::TrackingActiveInKeyWindow | kpv::TrackingInVisibleRect,
                                                          this);
+    m_trackingArea->setInside(wasInside);
     addTrackingArea(m_trackingArea);
 }
 

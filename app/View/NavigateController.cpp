@@ -170,6 +170,9 @@ void NavigateController::updateOpenGLViewSettingsByCurConfig()
         action = c->zoomWhileMouseWheel() ? MouseWheelActionZoom : MouseWheelActionPassOn;
     m_openGLView->setMouseWheelAction(action);
     m_openGLView->setAnimationZoom(c->animationZoom());
+    // The wheel does in the mini window what the user chose for it, there too.
+    if (LMImageViewModel *mini = m_host ? m_host->miniWindowOpenGLView() : nullptr)
+        mini->setMouseWheelAction(action);
 }
 
 void NavigateController::updatePreviewStatusShowProxyAutoHideInterval(bool zoomStatus)
@@ -578,8 +581,10 @@ void NavigateController::updatePreviewStatusUIForCurFile(bool statusOnly)
     // While the last photo stays on screen for this one, nothing is said yet.
     const LMImageViewModel *shown = currentView();
     const bool pictureHeld = !thumb && !failed && shown && shown->holdsPicture();
+    // Without a file there is nothing on its way: the empty mini window said "Loading" for good.
+    const bool noFile = m_curFilePath.isEmpty();
     if (!m_reachTopOrBottomInfoShowed) {
-        if (thumb || pictureHeld) {
+        if (thumb || pictureHeld || noFile) {
             m_host->hidePreviewStatus(false, false);
             m_host->updateStatusInfo(QString(), false, 0);
         } else {

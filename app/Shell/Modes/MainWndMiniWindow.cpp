@@ -148,14 +148,18 @@ void MainWndMiniHost::enterFromMainWindow()
 {
     kpv::Window* main = m_windowController.window();
     const int level = main ? main->level() : int(kpv::NormalWindowLevel);
+    // Named as the viewer named its photo (the program's name alone when there is none).
+    if (main)
+        m_window->setTitle(main->title());
     m_window->makeKeyAndOrderFront();
     m_window->setLevel(level);
     if (main)
         main->orderOut();
     m_imageView->setAnimationZoom(false);
     m_imageView->didChangeFileByKeepPrevScale(false);
-    if (LMImageViewModel* own = m_navigator.openGLView())
-        m_imageView->setAngleRotate(own->angleRotate());
+    // The wheel zooms, pans or steps to the next photo here as the user chose for the viewer.
+    if (const LMImageViewModel* own = m_navigator.openGLView())
+        m_imageView->setMouseWheelAction(own->mouseWheelAction());
 }
 
 bool MainWndMiniHost::windowShouldClose(kpv::Window*)
@@ -452,6 +456,11 @@ void MainWndMiniController::didChangeShowMode(long oldMode, long newMode)
     const LMImageViewModel* own = miniHost.navigator().openGLView();
     updateMiniUI(0, own ? own->angleRotate().angleRotate() : 0.0);
     miniHost.navigator().updatePreviewStatusUIForCurFile(false);
+    // The turn the photo has in the viewer goes with it, once the picture is in the view: an
+    // empty view has nothing to lay out at an angle and lets the angle go, and with it the turn,
+    // which the way back would then hand to the viewer as undone.
+    if (own)
+        miniHost.imageView()->setAngleRotate(own->angleRotate());
 }
 
 void registerMiniWindowMode(MainWndController& windowController, NavigateController& navigator)

@@ -160,6 +160,10 @@ void MainWndNavigateHost::setWindowTitle(const QString& title, const QString& re
 {
     m_viewerTitle = title;
     m_viewerFilename = representedFilename;
+    // The mini window names the photo it shows as the viewer does, where window lists show it.
+    if (ShowModeController* mini = miniController())
+        if (kpv::Window* miniWindow = mini->window())
+            miniWindow->setTitle(title);
     // A slideshow shows the program's name; crop mode goes on naming the photo it works on,
     // though the viewer behind it steps on (another program removed that photo). Each gets the
     // viewer's title back when it ends.

@@ -8,6 +8,8 @@
 #include "Browse/MiniWindowTitleBar.h"
 
 #include "appkit/Event.h"
+#include "foundation/Clock.h"
+#include "foundation/RunLoop.h"
 
 #include <QDir>
 #include <QImage>
@@ -63,6 +65,38 @@ TEST(MiniWindowViews, ButtonMarksFollowThePointerWhenTheLayoutChanges)
     bar->setFrame(kpv::Rect(0, 178, 300, 22));
     EXPECT_TRUE(bar->mouseInGroup());
     w.orderOut();
+}
+
+// The wheel or the zoom button grows the window under the pointer; the pointer then leaves
+// without moving inside it first. The title bar goes with it, as after any other visit.
+TEST(MiniWindowViews, TitleBarGoesWhenThePointerLeavesAWindowThatGrewUnderIt)
+{
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    FakeShell shell;
+    shell.mode = 128;
+    MiniWindow w(kpv::Rect(100, 100, 300, 200));
+    auto* content = new MiniWindowContentView(kpv::Rect(0, 0, 300, 200), shell);
+    w.setContentView(content);
+    MiniWindowView* background = content->nineSliceImageViewBkgrd();
+    auto* bar = new MiniWindowTitleBar(kpv::Rect(0, 178, 300, 22), shell);
+    bar->setAutoresizingMask(kpv::ViewWidthSizable | kpv::ViewMinYMargin);
+    bar->setHidden(true);
+    background->addSubview(bar);
+    background->setWindowTitleBar(bar);
+    w.makeKeyAndOrderFront();
+    ASSERT_TRUE(w.isKeyWindow());
+    const auto moved = kpv::Event::mouseEvent(kpv::MouseMoved, {150, 100}, &w);
+    w.updateTrackingForMouse({150, 100}, true, moved.get());
+    clock.advance(1);
+    ASSERT_FALSE(bar->isHidden());
+
+    w.setFrame(kpv::Rect(50, 50, 400, 300), true);
+    w.updateTrackingForMouse({500, 400}, false, nullptr);
+    clock.advance(1);
+    EXPECT_TRUE(bar->isHidden()) << "the title bar stayed over the picture";
+    w.orderOut();
+    kpv::RunLoop::main().setClock(nullptr);
 }
 
 TEST(MiniWindowViews, WindowIsAlwaysBorderless)

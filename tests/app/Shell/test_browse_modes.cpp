@@ -35,6 +35,7 @@
 #include "desktop/FakeWorkspaceServices.h"
 #include "foundation/Bundle.h"
 #include "foundation/Clock.h"
+#include "foundation/NotificationCenter.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
 #include "foundation/UserDefaults.h"
@@ -352,6 +353,7 @@ TEST_F(BrowseModes, MiniWindowTakesTheMainWindowsPlaceAndGivesItBack)
     settle();
     EXPECT_EQ(viewer->controller().curFileIndex(), 4);
     EXPECT_TRUE(mini->window()->isVisible());
+    EXPECT_TRUE(mini->window()->title().startsWith(QStringLiteral("p04.png"))) << "window lists do not say which photo";
 
     // The title bar's button brings the main window back where it was.
     mini->host().windowTitleBar()->normalmodeButton()->sendAction();
@@ -411,6 +413,51 @@ TEST_F(BrowseModes, ClosingOrQuittingTheMiniWindowQuitsAndWritesTheTurn)
     settle();
     EXPECT_EQ(quits, 2);
     EXPECT_EQ(QImage(path).size(), QSize(320, 240)) << "Quit in the mini window dropped its turn";
+}
+
+// A photo turned in the mini window and seen again there after a visit to the viewer: the mini
+// window showed it unturned, and the way back then gave the viewer the photo as not turned.
+TEST_F(BrowseModes, APhotoTurnedInTheMiniWindowKeepsItsTurnOnTheNextVisit)
+{
+    viewer->controller().doNavCurFileToIndex(3, false, {});
+    settle();
+    controller->switchToSimpleMode();
+    settle();
+    MainWndMiniController* mini = miniWindowControllerOf(*controller);
+    ASSERT_TRUE(mini && mini->window());
+    controller->performMenuAction(15); // Rotate Right
+    settle(2.0);
+    const LMImageRotateAngle turned = mini->host().imageView()->angleRotate();
+    ASSERT_TRUE(turned.isRotatedOrFlipped());
+    mini->host().windowTitleBar()->normalmodeButton()->sendAction();
+    settle();
+    ASSERT_TRUE(viewer->controller().openGLView()->angleRotate().isEqual(turned));
+
+    controller->switchToSimpleMode();
+    settle();
+    EXPECT_TRUE(mini->host().imageView()->angleRotate().isEqual(turned)) << "the photo came back unturned";
+    EXPECT_EQ(mini->window()->frame().size, (kpv::Size{240, 320}));
+    mini->host().windowTitleBar()->normalmodeButton()->sendAction();
+    settle();
+    EXPECT_TRUE(viewer->controller().openGLView()->angleRotate().isEqual(turned)) << "the turn was dropped";
+}
+
+// The wheel set to step through the photos zoomed in the mini window all the same.
+TEST_F(BrowseModes, TheWheelDoesInTheMiniWindowWhatTheUserChoseForIt)
+{
+    const auto chooseWheelZoom = [&](bool zoom) {
+        delegate->mainConfig()->setZoomWhileMouseWheel(zoom);
+        kpv::NotificationCenter::defaultCenter().postNotification(QStringLiteral("didChangeOptionSetting"), nullptr);
+        settle();
+    };
+    chooseWheelZoom(false);
+    controller->switchToSimpleMode();
+    settle();
+    MainWndMiniController* mini = miniWindowControllerOf(*controller);
+    ASSERT_TRUE(mini && mini->window());
+    EXPECT_EQ(mini->host().imageView()->mouseWheelAction(), MouseWheelActionPassOn) << "the wheel zooms, not steps";
+    chooseWheelZoom(true);
+    EXPECT_EQ(mini->host().imageView()->mouseWheelAction(), MouseWheelActionZoom);
 }
 
 // A file that cannot be shown is shown in the mini window as in the viewer: the picture that says

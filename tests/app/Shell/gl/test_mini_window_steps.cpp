@@ -1,6 +1,6 @@
 // The mini window as main() assembles it, drawn by OpenGL under an X server: a step to a photo
 // whose picture is late keeps the last photo on the window, as the viewer does, and says
-// "Loading" over it only once the picture is a while late.
+// "Loading" over it only once the picture is a while late; with no photo at all it says nothing.
 
 #include "Shell/MainWindow/AppDelegate.h"
 #include "Shell/MainWindow/LMMainWindow.h"
@@ -127,6 +127,21 @@ TEST_F(MiniWindowSteps, AStepKeepsTheLastPhotoAndItsWindowUntilTheNextOnesPictur
     mini->window()->keyDown(*kpv::Event::keyEvent(kpv::KeyDown, 123, QString(QChar(0xF702)), QString(QChar(0xF702)),
                                                   mini->window(), kpv::NumericPadKeyMask));
     EXPECT_FALSE(shown->holdsPicture());
+}
+
+// Entered with no photo open, the mini window said "Loading" over its drop prompt for good.
+TEST_F(MiniWindowSteps, TheEmptyMiniWindowSaysNothingIsLoading)
+{
+    LaunchedProgram launched(scratch, {});
+    settleProgram(*launched.delegate, clock, 1.0);
+    MainWndController& controller = launched.program->controller();
+    ASSERT_EQ(controller.showMode(), MainShowModeEmpty);
+    controller.switchToSimpleMode();
+    settleProgram(*launched.delegate, clock, 1.0);
+    MainWndMiniController* mini = miniWindowControllerOf(controller);
+    ASSERT_TRUE(mini && mini->window());
+    ASSERT_EQ(controller.showMode(), MainShowModeMiniEmpty);
+    EXPECT_TRUE(mini->host().statusPlate()->isHidden()) << mini->host().statusField()->stringValue().toStdString();
 }
 
 } // namespace
