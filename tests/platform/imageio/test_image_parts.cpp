@@ -421,6 +421,92 @@ QImage libraryRgba(const QString &path)
     return ok ? out : QImage();
 }
 
+// A little-endian TIFF of 8-bit RGB in tiles of tile x tile pixels, stored or Deflate-coded
+// (the library writes no tiles under 16 x 16): the pixel at (x, y) of `picture`, edge tiles padded.
+QByteArray tinyTiles(const QImage &picture, uint32_t tile, bool deflate)
+{
+    const uint32_t width = uint32_t(picture.width()), height = uint32_t(picture.height());
+    const uint32_t across = (width + tile - 1) / tile, down = (height + tile - 1) / tile;
+    QByteArray out("II*\0\0\0\0\0", 8);
+    const auto le16 = [&out](uint32_t v) { out.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF)); };
+    const auto le32 = [&](uint32_t v) { le16(v & 0xFFFF), le16(v >> 16); };
+    std::vector<uint32_t> offsets, counts;
+    for (uint32_t ty = 0; ty < down; ++ty)
+        for (uint32_t tx = 0; tx < across; ++tx) {
+            QByteArray bytes(qsizetype(tile) * tile * 3, '\0');
+            for (uint32_t y = 0; y < tile && ty * tile + y < height; ++y)
+                for (uint32_t x = 0; x < tile && tx * tile + x < width; ++x) {
+                    const QRgb p = picture.pixel(int(tx * tile + x), int(ty * tile + y));
+                    char *to = bytes.data() + (size_t(y) * tile + x) * 3;
+                    to[0] = char(qRed(p)), to[1] = char(qGreen(p)), to[2] = char(qBlue(p));
+                }
+            if (deflate)
+                bytes = qCompress(bytes, 9).mid(4);
+            offsets.push_back(uint32_t(out.size()));
+            counts.push_back(uint32_t(bytes.size()));
+            out.append(bytes);
+        }
+    const auto array = [&](const std::vector<uint32_t> &values) {
+        const uint32_t at = uint32_t(out.size());
+        for (uint32_t v : values)
+            le32(v);
+        return values.size() > 1 ? at : values[0];
+    };
+    const uint32_t offsetsAt = array(offsets), countsAt = array(counts), bitsAt = uint32_t(out.size());
+    le16(8), le16(8), le16(8);
+    const uint32_t ifd = uint32_t(out.size());
+    std::memcpy(out.data() + 4, &ifd, 4);
+    const uint32_t n = uint32_t(offsets.size());
+    const uint32_t entries[][4] = {{256, 4, 1, width}, {257, 4, 1, height}, {258, 3, 3, bitsAt},
+                                   {259, 3, 1, deflate ? 8u : 1u}, {262, 3, 1, 2}, {277, 3, 1, 3},
+                                   {322, 4, 1, tile}, {323, 4, 1, tile}, {324, 4, n, offsetsAt}, {325, 4, n, countsAt}};
+    le16(std::size(entries));
+    for (const auto &e : entries) {
+        le16(e[0]), le16(e[1]), le32(e[2]);
+        if (e[1] == 3 && e[2] == 1)
+            le16(e[3]), le16(0);
+        else
+            le32(e[3]);
+    }
+    le32(0);
+    return out;
+}
+
+// Tiles of 1 x 1, 2 x 2 and 16 x 16 pixels, stored and Deflate-coded, edge tiles cut on both
+// sides, and a quarter of a million tiles of one pixel: whole, reduced and in parts, the pixels are
+// the library's own.
+TEST(ImageParts, TiffsOfTinyTilesAreTheLibrarysPixels)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    struct Case {
+        int width, height;
+        uint32_t tile;
+        bool deflate;
+    };
+    for (const Case &c : {Case{37, 23, 1, false}, Case{37, 23, 2, true}, Case{301, 199, 16, false},
+                          Case{301, 199, 2, false}, Case{37, 23, 16, true}, Case{512, 512, 1, false}}) {
+        SCOPED_TRACE(testing::Message() << c.width << " x " << c.height << " in tiles of " << c.tile
+                                        << (c.deflate ? " deflated" : ""));
+        const QString path = writeFile(dir, QStringLiteral("tiles.tif"), tinyTiles(pattern(c.width, c.height, false), c.tile, c.deflate));
+        const QImage reference = libraryRgba(path);
+        ASSERT_FALSE(reference.isNull());
+        QString error;
+        const auto source = ImageSource::createWithFile(path, &error);
+        ASSERT_TRUE(source) << error.toStdString();
+        EXPECT_EQ(maxChannelDifference(source->createImageAtIndex(0, &error), reference), 0) << error.toStdString();
+        for (int reduction : {2, 8}) {
+            const QSize reduced = source->reducedFrameSize(0, reduction);
+            EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, QRect(QPoint(0, 0), reduced), reduction, &error),
+                                           boxPart(reference, QRect(QPoint(0, 0), reduced), reduction)),
+                      0)
+                << reduction << " " << error.toStdString();
+        }
+        const QRect inner(3, 5, c.width / 2, c.height / 2);
+        EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, inner, 1, &error), reference.copy(inner)), 0);
+    }
+}
+
 // Grey of every depth either way round, RGB and both kinds of alpha, in one strip and in many,
 // stored, LZW- and fax-coded: whole, reduced and in parts, the pixels are the library's RGBA.
 TEST(ImageParts, TiffRowsAreTheLibrarysPixels)

@@ -1461,8 +1461,9 @@ TEST(ImageSourceHostile, TinyFilesDeclaringHugePicturesCostLittle)
 }
 
 // Strips that lie past the end, run past it, overlap or are one strip named thousands of times,
-// 65,535 strips of a row and tiles of one pixel: each file is refused with a reason or shows the
-// rows its strips hold (the rest clear), the decode holding no more than its frame and a strip.
+// 65,535 strips of a row and tiles of one pixel: each file shows the rows its strips hold (the rest
+// clear), the decode holding no more than its frame and a strip, or is refused with a reason (as
+// thousands of JPEG-coded tiles of one pixel are).
 TEST(ImageSourceHostile, TiffStripsOutsideOverlappingOrRepeatedShowWhatTheyHold)
 {
     const auto deflate = [](const QByteArray& bytes) { return qCompress(bytes, 9).mid(4); };
@@ -1551,20 +1552,27 @@ TEST(ImageSourceHostile, TiffStripsOutsideOverlappingOrRepeatedShowWhatTheyHold)
             EXPECT_EQ(tall.pixel(3, y), qRgb(uchar(y + 3), uchar(y + 3), uchar(y + 3))) << y;
     }
     {
-        // Tiles of one pixel: the library refuses their byte counts when it reads from memory.
+        // Tiles of one pixel show every pixel.
         QByteArray data;
         std::vector<quint32> offsets, counts;
         for (quint32 y = 0; y < 48; ++y)
             data += rgbRow(48, y);
         for (quint32 i = 0; i < 48 * 48; ++i)
             offsets.push_back(i * 3), counts.push_back(3);
-        error.clear();
         const QImage tiles = decode(stripTiff(48, 48, 3, 1, 0, 1, data, offsets, counts), &error);
-        if (tiles.isNull())
-            EXPECT_FALSE(error.isEmpty());
-        else
-            for (quint32 y = 0; y < 48; y += 7)
-                expectRow(tiles, y, true);
+        ASSERT_FALSE(tiles.isNull()) << error.toStdString();
+        for (quint32 y = 0; y < 48; y += 7)
+            expectRow(tiles, y, true);
+    }
+    {
+        // Thousands of JPEG-coded tiles of one pixel, all the same few hundred bytes: each would
+        // start a JPEG decoder of its own. Refused at once, saying why.
+        const QByteArray jpeg = referenceJpeg(pattern(1, 1, false), 90, false, TJSAMP_444);
+        error.clear();
+        EXPECT_FALSE(ImageSource::createWithData(stripTiff(65, 65, 3, 7, 0, 1, jpeg, std::vector<quint32>(65 * 65, 0),
+                                                           std::vector<quint32>(65 * 65, quint32(jpeg.size()))),
+                                                 &error));
+        EXPECT_TRUE(error.contains(QStringLiteral("too many to decode"))) << error.toStdString();
     }
 }
 
