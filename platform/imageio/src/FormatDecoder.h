@@ -121,6 +121,9 @@ bool jpegCanHold(uint64_t fileBytes, uint64_t width, uint64_t height);
 // rows of image data that arrived must be a fair share of the picture.
 bool pngCanHold(const QByteArray& data, uint64_t fileBytes, uint64_t rawRowBytes, uint64_t width, uint64_t height);
 bool gifCanHold(uint64_t fileBytes, uint64_t width, uint64_t height);
+// Whether the bytes start as a TIFF file does: either byte order, the classic layout or the one of
+// 64-bit offsets (BigTIFF) that scanners and slide readers write for files past 4 GB.
+bool isTiffHeader(const QByteArray& data);
 // Pages of a TIFF file and the largest bits per sample among them, and whether any page holds
 // floating-point samples; false when the bytes are no readable TIFF.
 bool tiffPages(const QByteArray& data, int* pages, int* bitsPerSample, bool* floatingPoint = nullptr);

@@ -858,7 +858,7 @@ QStringList ImageDestination::lostByRewriting(const QByteArray& data, Rewrite ho
             lost << QStringLiteral("16 bits per channel");
         if (pngIsAnimated(data))
             lost << QStringLiteral("the animation");
-    } else if (data.startsWith("II*") || data.startsWith("MM")) {
+    } else if (imageio_detail::isTiffHeader(data)) {
         int pages = 0, bits = 0;
         if (imageio_detail::tiffPages(data, &pages, &bits)) {
             // The writer keeps the picture shown, the first page: every other page would go.
@@ -946,7 +946,7 @@ bool sixteenBitPictureHeader(const QByteArray& data, quint32* width, quint32* he
         *height = quint32(h[4]) << 24 | quint32(h[5]) << 16 | quint32(h[6]) << 8 | h[7];
         return true;
     }
-    if (!data.startsWith("II*") && !data.startsWith("MM"))
+    if (!imageio_detail::isTiffHeader(data))
         return false;
     // Floating-point samples of 16 bits are no such picture: they are written as levels.
     int bits = 0;

@@ -851,6 +851,11 @@ public:
         uint16_t* extra = nullptr;
         m_alpha = TIFFGetField(tiff.get(), TIFFTAG_EXTRASAMPLES, &extraCount, &extra) && extraCount > 0 && extra &&
                   (extra[0] == EXTRASAMPLE_ASSOCALPHA || extra[0] == EXTRASAMPLE_UNASSALPHA);
+        // TIFF 6.0 section 8: the orientation tag of the page itself, so that a file the metadata
+        // reader cannot open (one of 64-bit offsets) still shows upright.
+        uint16_t orientation = 0;
+        if (TIFFGetField(tiff.get(), TIFFTAG_ORIENTATION, &orientation) && orientation >= 1 && orientation <= 8)
+            m_orientation = orientation;
         m_colorModel = photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE
                            ? kCGImagePropertyColorModelGray
                            : photometric == PHOTOMETRIC_SEPARATED ? kCGImagePropertyColorModelCMYK
@@ -859,9 +864,12 @@ public:
     }
     QVariantMap formatProperties(int) const override
     {
-        return {{kCGImagePropertyColorModel, QString::fromLatin1(m_colorModel)},
-                {kCGImagePropertyDepth, m_depth},
-                {kCGImagePropertyHasAlpha, m_alpha}};
+        QVariantMap properties{{kCGImagePropertyColorModel, QString::fromLatin1(m_colorModel)},
+                               {kCGImagePropertyDepth, m_depth},
+                               {kCGImagePropertyHasAlpha, m_alpha}};
+        if (m_orientation != 0)
+            properties.insert(kCGImagePropertyOrientation, m_orientation);
+        return properties;
     }
     QString type() const override { return ContentTypes::kTiff; }
     QSize frameSize(int) const override { return m_size; }
@@ -1393,12 +1401,19 @@ private:
     QSize m_size;
     const char* m_colorModel = kCGImagePropertyColorModelRGB;
     int m_depth = 8;
+    int m_orientation = 0;  // none stored
     bool m_alpha = false;
 };
 
 }  // namespace
 
 namespace imageio_detail {
+
+bool isTiffHeader(const QByteArray& data)
+{
+    return data.startsWith(QByteArrayView("II*\0", 4)) || data.startsWith(QByteArrayView("MM\0*", 4)) ||
+           data.startsWith(QByteArrayView("II+\0", 4)) || data.startsWith(QByteArrayView("MM\0+", 4));
+}
 
 bool tiffPages(const QByteArray& data, int* pages, int* bitsPerSample, bool* floatingPoint)
 {

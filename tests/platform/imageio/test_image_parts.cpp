@@ -507,6 +507,85 @@ TEST(ImageParts, TiffsOfTinyTilesAreTheLibrarysPixels)
     }
 }
 
+// TIFFs as scanners and other programs write them, that the viewer once refused or told wrong:
+// 64-bit offsets in either byte order, of two pages, turned a quarter. Each shows the pixels
+// written and its orientation, and a rewrite tells what it would lose.
+TEST(ImageParts, TiffsOfEveryKindShowTheirPixelsAndTellWhatARewriteLoses)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    struct Kind {
+        const char *name, *mode;
+        bool cut;
+        int orientation;
+        QStringList lost;
+    };
+    const Kind kinds[] = {
+        {"64-bit offsets", "w8", false, 6, {QStringLiteral("1 of its 2 pages")}},
+        {"64-bit offsets, big-endian", "w8b", false, 8, {QStringLiteral("1 of its 2 pages")}},
+    };
+    const QImage picture = pattern(120, 90, false);
+    for (const Kind &k : kinds) {
+        SCOPED_TRACE(k.name);
+        const QString path = dir.filePath(QStringLiteral("kind.tif"));
+        TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), k.mode);
+        ASSERT_TRUE(tif);
+        for (int page = 0; page < (k.cut ? 1 : 2); ++page) {
+            TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(picture.width()));
+            TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(picture.height()));
+            TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(4));
+            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(8));
+            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+            const uint16_t extra = EXTRASAMPLE_ASSOCALPHA;
+            TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
+            TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, uint32_t(10));
+            TIFFSetField(tif, TIFFTAG_ORIENTATION, uint16_t(k.orientation));
+            if (k.cut) {
+                // The directory before the strips, as a program that streams its output writes it.
+                TIFFDeferStrileArrayWriting(tif);
+                TIFFWriteCheck(tif, 0, "kind");
+                TIFFWriteDirectory(tif);
+                TIFFSetDirectory(tif, 0);
+                for (uint32_t strip = 0; strip < 9; ++strip)
+                    ASSERT_GE(TIFFWriteEncodedStrip(tif, strip, const_cast<uchar *>(picture.constScanLine(int(strip * 10))),
+                                                    tmsize_t(picture.width()) * 40),
+                              0);
+                TIFFForceStrileArrayWriting(tif);
+                continue;
+            }
+            for (int y = 0; y < picture.height(); ++y)
+                ASSERT_EQ(TIFFWriteScanline(tif, const_cast<uchar *>(picture.constScanLine(y)), uint32_t(y), 0), 1);
+            TIFFWriteDirectory(tif);
+        }
+        TIFFClose(tif);
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        QByteArray bytes = file.readAll();
+        int rows = picture.height();
+        if (k.cut) {
+            // Cut in the middle of the sixth strip: five strips, fifty rows, arrive whole.
+            TIFF *written = TIFFOpen(QFile::encodeName(path).constData(), "r");
+            ASSERT_TRUE(written);
+            bytes.truncate(qsizetype(TIFFGetStrileOffset(written, 5) + TIFFGetStrileByteCount(written, 5) / 2));
+            TIFFClose(written);
+            rows = 50;
+        }
+        const QString shown = writeFile(dir, QStringLiteral("shown.tif"), bytes);
+        QString error;
+        const auto source = ImageSource::createWithFile(shown, &error);
+        ASSERT_TRUE(source) << error.toStdString();
+        EXPECT_EQ(source->propertiesAtIndex(0).value(kCGImagePropertyOrientation).toInt(), k.orientation);
+        const QImage whole = source->createImageAtIndex(0, &error);
+        ASSERT_EQ(whole.size(), picture.size()) << error.toStdString();
+        EXPECT_EQ(maxChannelDifference(whole.copy(0, 0, whole.width(), rows), picture.copy(0, 0, whole.width(), rows)), 0);
+        QImage clear(whole.width(), whole.height() - rows, whole.format());
+        clear.fill(0);
+        EXPECT_EQ(whole.copy(0, rows, whole.width(), whole.height() - rows), clear);
+        EXPECT_EQ(ImageDestination::contentLostByRewriting(shown), k.lost);
+    }
+}
+
 // Grey of every depth either way round, RGB and both kinds of alpha, in one strip and in many,
 // stored, LZW- and fax-coded: whole, reduced and in parts, the pixels are the library's RGBA.
 TEST(ImageParts, TiffRowsAreTheLibrarysPixels)
