@@ -146,6 +146,8 @@ bool pnmEndsEarly(const QByteArray& data);
 // A TGA file has no signature at its start: only a header whose every field is one the format
 // allows is taken for one.
 bool tgaEndsEarly(const QByteArray& data);
+// A TIFF whose first page (the picture shown) has a strip or tile running past the end of the file.
+bool tiffEndsEarly(const QByteArray& data);
 // The part `rect` of a PNG or TIFF picture of 16 bits a sample (grey or RGB, with or without
 // alpha), as stored (not turned upright), as RGBA64: only the rows down to the part's last are
 // read (all passes of an interlaced PNG), or the tiles under the part. The caller charges the

@@ -712,12 +712,13 @@ bool pngIsAnimated(const QByteArray& data)
 
 // Whether the picture's data stops before its end: a PNG cut before its end chunk, a JPEG with no
 // end marker after its first scan (its coded data holds no other 0xFF 0xD9), a GIF, WebP, BMP,
-// any-map or TGA file shorter than its own blocks and header say. Such a file shows what could be
-// read before the cut, the rest grey or clear; written over, the rest is gone.
+// any-map or TGA file shorter than its own blocks and header say, a TIFF whose strips or tiles
+// run past its end. Such a file shows what could be read before the cut, the rest grey or clear;
+// written over, the rest is gone.
 bool endsEarly(const QByteArray& data)
 {
     using namespace imageio_detail;
-    if (gifEndsEarly(data) || webpEndsEarly(data) || bmpEndsEarly(data) || pnmEndsEarly(data))
+    if (gifEndsEarly(data) || webpEndsEarly(data) || bmpEndsEarly(data) || pnmEndsEarly(data) || tiffEndsEarly(data))
         return true;
     const auto* bytes = reinterpret_cast<const uint8_t*>(data.constData());
     const size_t size = size_t(data.size());

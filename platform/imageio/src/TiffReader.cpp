@@ -1415,6 +1415,23 @@ bool isTiffHeader(const QByteArray& data)
            data.startsWith(QByteArrayView("II+\0", 4)) || data.startsWith(QByteArrayView("MM\0+", 4));
 }
 
+bool tiffEndsEarly(const QByteArray& data)
+{
+    if (!isTiffHeader(data))
+        return false;
+    TiffHandle tiff(data);
+    if (!tiff.get())
+        return false;
+    const uint64_t size = uint64_t(data.size());
+    const uint32_t count = TIFFIsTiled(tiff.get()) ? TIFFNumberOfTiles(tiff.get()) : TIFFNumberOfStrips(tiff.get());
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint64_t offset = TIFFGetStrileOffset(tiff.get(), i), bytes = TIFFGetStrileByteCount(tiff.get(), i);
+        if (bytes > 0 && (offset > size || bytes > size - offset))
+            return true;
+    }
+    return false;
+}
+
 bool tiffPages(const QByteArray& data, int* pages, int* bitsPerSample, bool* floatingPoint)
 {
     TiffHandle tiff(data);

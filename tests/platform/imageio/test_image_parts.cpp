@@ -508,8 +508,9 @@ TEST(ImageParts, TiffsOfTinyTilesAreTheLibrarysPixels)
 }
 
 // TIFFs as scanners and other programs write them, that the viewer once refused or told wrong:
-// 64-bit offsets in either byte order, of two pages, turned a quarter. Each shows the pixels
-// written and its orientation, and a rewrite tells what it would lose.
+// 64-bit offsets in either byte order, of two pages, turned a quarter; and a file cut short in its
+// strips, its directory first. Each shows the pixels written (the cut one down to its cut, the
+// rest clear) and its orientation, and a rewrite tells what it would lose.
 TEST(ImageParts, TiffsOfEveryKindShowTheirPixelsAndTellWhatARewriteLoses)
 {
     QTemporaryDir dir;
@@ -523,6 +524,7 @@ TEST(ImageParts, TiffsOfEveryKindShowTheirPixelsAndTellWhatARewriteLoses)
     const Kind kinds[] = {
         {"64-bit offsets", "w8", false, 6, {QStringLiteral("1 of its 2 pages")}},
         {"64-bit offsets, big-endian", "w8b", false, 8, {QStringLiteral("1 of its 2 pages")}},
+        {"cut short", "w", true, 1, {QStringLiteral("the part of the picture that could not be read")}},
     };
     const QImage picture = pattern(120, 90, false);
     for (const Kind &k : kinds) {
