@@ -35,12 +35,12 @@ inline bool writePagesTiff(const QString& path, int pages)
 }
 
 // Opens `path` for a page of width x height RGB pixels side by side, `bits` a sample, coded with
-// `compression` and `predictor`; the caller lays out strips or tiles and writes them. Null when
-// the file cannot be made.
+// `compression` and `predictor`; the caller lays out strips or tiles and writes them. `mode` is
+// the library's ("w8" for 64-bit offsets, "wb" big-endian). Null when the file cannot be made.
 inline TIFF* openRgbTiff(const QString& path, uint32_t width, uint32_t height, uint16_t bits, uint16_t compression,
-                         uint16_t predictor)
+                         uint16_t predictor, const char* mode = "w")
 {
-    TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), mode);
     if (!tif)
         return nullptr;
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);

@@ -121,6 +121,9 @@ bool jpegCanHold(uint64_t fileBytes, uint64_t width, uint64_t height);
 // rows of image data that arrived must be a fair share of the picture.
 bool pngCanHold(const QByteArray& data, uint64_t fileBytes, uint64_t rawRowBytes, uint64_t width, uint64_t height);
 bool gifCanHold(uint64_t fileBytes, uint64_t width, uint64_t height);
+// Whether the bytes start as a TIFF file does: either byte order, the classic layout or the one of
+// 64-bit offsets (BigTIFF) that scanners and slide readers write for files past 4 GB.
+bool isTiffHeader(const QByteArray& data);
 // Pages of a TIFF file and the largest bits per sample among them, and whether any page holds
 // floating-point samples; false when the bytes are no readable TIFF.
 bool tiffPages(const QByteArray& data, int* pages, int* bitsPerSample, bool* floatingPoint = nullptr);
@@ -143,6 +146,8 @@ bool pnmEndsEarly(const QByteArray& data);
 // A TGA file has no signature at its start: only a header whose every field is one the format
 // allows is taken for one.
 bool tgaEndsEarly(const QByteArray& data);
+// A TIFF whose first page (the picture shown) has a strip or tile running past the end of the file.
+bool tiffEndsEarly(const QByteArray& data);
 // The part `rect` of a PNG or TIFF picture of 16 bits a sample (grey or RGB, with or without
 // alpha), as stored (not turned upright), as RGBA64: only the rows down to the part's last are
 // read (all passes of an interlaced PNG), or the tiles under the part. The caller charges the

@@ -712,12 +712,13 @@ bool pngIsAnimated(const QByteArray& data)
 
 // Whether the picture's data stops before its end: a PNG cut before its end chunk, a JPEG with no
 // end marker after its first scan (its coded data holds no other 0xFF 0xD9), a GIF, WebP, BMP,
-// any-map or TGA file shorter than its own blocks and header say. Such a file shows what could be
-// read before the cut, the rest grey or clear; written over, the rest is gone.
+// any-map or TGA file shorter than its own blocks and header say, a TIFF whose strips or tiles
+// run past its end. Such a file shows what could be read before the cut, the rest grey or clear;
+// written over, the rest is gone.
 bool endsEarly(const QByteArray& data)
 {
     using namespace imageio_detail;
-    if (gifEndsEarly(data) || webpEndsEarly(data) || bmpEndsEarly(data) || pnmEndsEarly(data))
+    if (gifEndsEarly(data) || webpEndsEarly(data) || bmpEndsEarly(data) || pnmEndsEarly(data) || tiffEndsEarly(data))
         return true;
     const auto* bytes = reinterpret_cast<const uint8_t*>(data.constData());
     const size_t size = size_t(data.size());
@@ -858,7 +859,7 @@ QStringList ImageDestination::lostByRewriting(const QByteArray& data, Rewrite ho
             lost << QStringLiteral("16 bits per channel");
         if (pngIsAnimated(data))
             lost << QStringLiteral("the animation");
-    } else if (data.startsWith("II*") || data.startsWith("MM")) {
+    } else if (imageio_detail::isTiffHeader(data)) {
         int pages = 0, bits = 0;
         if (imageio_detail::tiffPages(data, &pages, &bits)) {
             // The writer keeps the picture shown, the first page: every other page would go.
@@ -946,7 +947,7 @@ bool sixteenBitPictureHeader(const QByteArray& data, quint32* width, quint32* he
         *height = quint32(h[4]) << 24 | quint32(h[5]) << 16 | quint32(h[6]) << 8 | h[7];
         return true;
     }
-    if (!data.startsWith("II*") && !data.startsWith("MM"))
+    if (!imageio_detail::isTiffHeader(data))
         return false;
     // Floating-point samples of 16 bits are no such picture: they are written as levels.
     int bits = 0;

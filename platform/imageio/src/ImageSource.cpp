@@ -69,7 +69,7 @@ std::unique_ptr<FormatDecoder> makeDecoderFor(const QByteArray& data, const QStr
         return makePngDecoder();
     if (startsWith(data, "GIF87a", 6) || startsWith(data, "GIF89a", 6))
         return makeGifDecoder();
-    if (startsWith(data, "II*\0", 4) || startsWith(data, "MM\0*", 4))
+    if (imageio_detail::isTiffHeader(data))
         return makeTiffDecoder();
     if (startsWith(data, "RIFF", 4) && startsWith(data, "WEBP", 4, 8))
         return makeWebpDecoder();

@@ -21,6 +21,7 @@
 #include <numeric>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace kpv {
@@ -30,6 +31,7 @@ struct MemoryFile {
     const char* data = nullptr;
     toff_t size = 0;
     toff_t pos = 0;
+    bool mapped = false;
 };
 
 extern "C" tmsize_t tiffRead(thandle_t h, void* out, tmsize_t n)
@@ -54,10 +56,25 @@ extern "C" toff_t tiffSeek(thandle_t h, toff_t off, int whence)
 }
 extern "C" int tiffClose(thandle_t) { return 0; }
 extern "C" toff_t tiffSize(thandle_t h) { return static_cast<MemoryFile*>(h)->size; }
-extern "C" int tiffMap(thandle_t, void**, toff_t*) { return 0; }
+// The bytes are in memory already: a mapped handle reads them in place. The library only reads
+// what it maps for reading, so the constant bytes are never written.
+extern "C" int tiffMap(thandle_t h, void** base, toff_t* size)
+{
+    auto* f = static_cast<MemoryFile*>(h);
+    if (!f->mapped || f->size == 0)
+        return 0;
+    *base = const_cast<char*>(f->data);
+    *size = f->size;
+    return 1;
+}
 extern "C" void tiffUnmap(thandle_t, void*, toff_t) {}
 extern "C" void tiffSilence(const char*, const char*, va_list) {}
 
+// A reading handle on a TIFF held in memory. Strips are read through the library's reads, which
+// hand a strip cut short by the end of the file over in part, so that its rows before the cut
+// still show. Tiles are read in place instead: read through copies, a stored tile of under a
+// kilobyte (tiles of 1 x 1 to 16 x 16 pixels) is refused, the library taking its byte count for
+// a wrong one. A tile cut short is refused either way.
 class TiffHandle {
 public:
     explicit TiffHandle(const QByteArray& data)
@@ -70,8 +87,17 @@ public:
         (void)silenced;
         m_file.data = data.constData();
         m_file.size = toff_t(data.size());
-        m_tiff = TIFFClientOpen("memory", "rm", &m_file, tiffRead, tiffWrite, tiffSeek, tiffClose, tiffSize,
-                                tiffMap, tiffUnmap);
+        // The first page's directory alone tells strips from tiles: its strip or tile arrays
+        // are left unread.
+        m_tiff = open("rmD");
+        if (!m_tiff)
+            return;
+        m_file.mapped = TIFFIsTiled(m_tiff);
+        TIFFClose(m_tiff);
+        m_file.pos = 0;
+        // The arrays are read whole when the page opens: the library then checks that they hold
+        // a place for every strip or tile, which it does not when it reads each place on demand.
+        m_tiff = open(m_file.mapped ? "r" : "rm");
     }
     ~TiffHandle()
     {
@@ -81,6 +107,12 @@ public:
     TIFF* get() const { return m_tiff; }
 
 private:
+    TIFF* open(const char* mode)
+    {
+        return TIFFClientOpen("memory", mode, &m_file, tiffRead, tiffWrite, tiffSeek, tiffClose, tiffSize, tiffMap,
+                              tiffUnmap);
+    }
+
     MemoryFile m_file;
     TIFF* m_tiff = nullptr;
 };
@@ -103,6 +135,14 @@ unsigned sparedCores(unsigned cores, uint64_t extraBytes)
     while (cores > 1 && budget.inUse() + extraBytes * (cores - 1) > budget.capacity())
         --cores;
     return cores;
+}
+
+// Of `cores`, those worth starting for `pixels` of a page of `blocks` strips or tiles: each further
+// core opens a handle of its own, which reads the place of every strip or tile. A page of millions
+// of tiles of a pixel or two is read on the calling core, as fast as opening a handle would take.
+unsigned coresForBlocks(unsigned cores, uint64_t pixels, uint64_t blocks)
+{
+    return unsigned(std::clamp<uint64_t>(1 + pixels / (std::max<uint64_t>(blocks, 1) * 4), 1, cores));
 }
 
 // Runs job(core, band, stopped) for bands 0 to count - 1, each once, on `cores` threads, the
@@ -231,6 +271,42 @@ bool dataCanHold(TIFF* tiff, uint64_t fileBytes, uint32_t width, uint32_t height
     if (isFaxCoded(compression) && bitsPerPixel == 1)
         return ImageLimits::frameAllowed(width, height) && present * 16 >= height;
     return storedBytes / 4096 <= present;
+}
+
+// Whether the page's strips or tiles decode in a time fair for its pixels. A coding that starts a
+// decoder of its own for every strip or tile (JPEG, WebP and the others not named below) costs
+// tens of microseconds a block: a file of a million JPEG tiles of one pixel takes a minute.
+// Such blocks must hold a JPEG block's 64 pixels at least, unless there are few of them; the
+// other codings cost a block little more than its bytes.
+bool blocksDecodeInTime(TIFF* tiff, uint32_t width, uint32_t height, QString* error)
+{
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+    const bool cheap = compression == COMPRESSION_NONE || compression == COMPRESSION_LZW ||
+                       compression == COMPRESSION_ADOBE_DEFLATE || compression == COMPRESSION_DEFLATE ||
+                       compression == COMPRESSION_PACKBITS || compression == COMPRESSION_LZMA ||
+                       compression == COMPRESSION_ZSTD || isFaxCoded(compression);
+    constexpr uint64_t kFewBlocks = 4096, kBlockPixels = 64;
+    const uint32_t count = TIFFIsTiled(tiff) ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
+    if (cheap || count <= kFewBlocks)
+        return true;
+    uint32_t across = width, down = 1;
+    if (TIFFIsTiled(tiff)) {
+        TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &across);
+        TIFFGetField(tiff, TIFFTAG_TILELENGTH, &down);
+    } else {
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &down);
+        down = std::min(down, height);
+    }
+    const uint64_t pixels = uint64_t(across) * down;
+    if (pixels >= kBlockPixels)
+        return true;
+    if (error)
+        *error = QStringLiteral("the TIFF picture is coded in %1 pieces of %2 x %3 pixels, too many to decode in a reasonable time")
+                     .arg(count)
+                     .arg(across)
+                     .arg(down);
+    return false;
 }
 
 // Whether a frame of `frameBytes` suits a file of `fileBytes`: 65,536 bytes of frame for each
@@ -763,6 +839,8 @@ public:
                 *error = QStringLiteral("the TIFF file is far too short for %1 x %2 pixels").arg(w).arg(h);
             return false;
         }
+        if (!blocksDecodeInTime(tiff.get(), w, h, error))
+            return false;
         // TIFF 6.0 section 3-8: how the first page stores its samples, for a writer to keep.
         uint16_t photometric = PHOTOMETRIC_RGB, bits = 1;
         TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_BITSPERSAMPLE, &bits);
@@ -773,6 +851,11 @@ public:
         uint16_t* extra = nullptr;
         m_alpha = TIFFGetField(tiff.get(), TIFFTAG_EXTRASAMPLES, &extraCount, &extra) && extraCount > 0 && extra &&
                   (extra[0] == EXTRASAMPLE_ASSOCALPHA || extra[0] == EXTRASAMPLE_UNASSALPHA);
+        // TIFF 6.0 section 8: the orientation tag of the page itself, so that a file the metadata
+        // reader cannot open (one of 64-bit offsets) still shows upright.
+        uint16_t orientation = 0;
+        if (TIFFGetField(tiff.get(), TIFFTAG_ORIENTATION, &orientation) && orientation >= 1 && orientation <= 8)
+            m_orientation = orientation;
         m_colorModel = photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE
                            ? kCGImagePropertyColorModelGray
                            : photometric == PHOTOMETRIC_SEPARATED ? kCGImagePropertyColorModelCMYK
@@ -781,9 +864,12 @@ public:
     }
     QVariantMap formatProperties(int) const override
     {
-        return {{kCGImagePropertyColorModel, QString::fromLatin1(m_colorModel)},
-                {kCGImagePropertyDepth, m_depth},
-                {kCGImagePropertyHasAlpha, m_alpha}};
+        QVariantMap properties{{kCGImagePropertyColorModel, QString::fromLatin1(m_colorModel)},
+                               {kCGImagePropertyDepth, m_depth},
+                               {kCGImagePropertyHasAlpha, m_alpha}};
+        if (m_orientation != 0)
+            properties.insert(kCGImagePropertyOrientation, m_orientation);
+        return properties;
     }
     QString type() const override { return ContentTypes::kTiff; }
     QSize frameSize(int) const override { return m_size; }
@@ -854,9 +940,16 @@ public:
         if (storedTiles && (tileBytes <= 0 || uint64_t(tileBytes) < tileRowBytes * blockHeight))
             return fail(QStringLiteral("the TIFF tiles have no usable size"));
         const uint64_t interleavedBytes = planes > 1 ? (uint64_t(blockWidth) * layout.samples * layout.bits + 7) / 8 : 0;
+        // Tiles of a few pixels are read a row of them at a time, through one RGBA state a core:
+        // read one at a time, each would cost the state's set-up, a hundred times its pixels.
+        const uint32_t firstColumn = tiled ? uint32_t(source.left()) / blockWidth * blockWidth : 0;
+        const uint32_t spanWidth =
+            uint32_t(std::min<uint64_t>(uint64_t(width), (uint64_t(source.right()) / blockWidth + 1) * blockWidth) - firstColumn);
+        const bool tileRows = tiled && !storedTiles && blockPixels < kSmallTilePixels &&
+                              uint64_t(spanWidth) * blockHeight <= kTileRowPixels;
+        const uint64_t blockBytes = (tileRows ? std::max(blockPixels, uint64_t(spanWidth) * blockHeight) : blockPixels) * 4;
         const uint64_t sumBytes = reduction > 1 ? uint64_t(rect.width()) * uint64_t(rect.height()) * 4 * sizeof(uint32_t) : 0;
-        if (!imageio_detail::reserveDecodeBytes(blockPixels * 4 + uint64_t(tileBytes) * planes + interleavedBytes + sumBytes,
-                                                error))
+        if (!imageio_detail::reserveDecodeBytes(blockBytes + uint64_t(tileBytes) * planes + interleavedBytes + sumBytes, error))
             return {};
         QImage part = imageio_detail::allocateFrame(rect.width(), rect.height(), error);
         if (part.isNull())
@@ -870,13 +963,27 @@ public:
             TIFF* tiff = nullptr;
             std::vector<uint32_t> block;
             std::vector<unsigned char> stored, interleaved;
+            TIFFRGBAImage rgba = {};
+            bool began = false;
+            Core() = default;
+            Core(Core&& other) noexcept
+                : handle(std::move(other.handle)), tiff(other.tiff), block(std::move(other.block)), stored(std::move(other.stored)),
+                  interleaved(std::move(other.interleaved)), rgba(other.rgba), began(std::exchange(other.began, false))
+            {
+            }
+            ~Core()
+            {
+                if (began)
+                    TIFFRGBAImageEnd(&rgba);
+            }
         };
         const uint32_t firstRow = uint32_t(source.top()) / blockHeight * blockHeight;
-        const uint32_t firstColumn = tiled ? uint32_t(source.left()) / blockWidth * blockWidth : 0;
         const uint32_t bands = (uint32_t(source.bottom()) - firstRow) / blockHeight + 1;
-        const uint64_t coreBytes = blockPixels * 4 + uint64_t(tileBytes) * planes + interleavedBytes;
+        const uint64_t coreBytes = blockBytes + uint64_t(tileBytes) * planes + interleavedBytes;
         const bool apart = reduction == 1 || blockHeight % uint32_t(reduction) == 0;
-        std::vector<Core> cores(sparedCores(apart && bands > 1 ? std::min<unsigned>(decodeCores(), bands) : 1, coreBytes));
+        const uint64_t blocks = tiled ? TIFFNumberOfTiles(tiff.get()) : TIFFNumberOfStrips(tiff.get());
+        const unsigned wanted = apart && bands > 1 ? std::min<unsigned>(decodeCores(), bands) : 1;
+        std::vector<Core> cores(sparedCores(coresForBlocks(wanted, uint64_t(source.width()) * uint64_t(source.height()), blocks), coreBytes));
         for (size_t c = 0; c < cores.size(); ++c) {
             if (c > 0) {
                 cores[c].handle = std::make_unique<TiffHandle>(m_data);
@@ -887,11 +994,17 @@ public:
             }
             cores[c].tiff = c > 0 ? cores[c].handle->get() : tiff.get();
             TIFFSetField(cores[c].tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+            if (tileRows) {
+                // Rows bottom first, as a tile read alone hands them out; a damaged tile fails the
+                // row, which is then read a tile at a time.
+                cores[c].began = TIFFRGBAImageBegin(&cores[c].rgba, cores[c].tiff, 1, message);
+                cores[c].rgba.req_orientation = ORIENTATION_BOTLEFT;
+            }
         }
         if (cores.size() > 1 && !imageio_detail::reserveDecodeBytes(coreBytes * (cores.size() - 1), error))
             return {};
         for (Core& core : cores) {
-            core.block.resize(blockPixels);
+            core.block.resize(size_t(blockBytes / 4));
             core.stored.resize(static_cast<size_t>(tileBytes) * planes);
             core.interleaved.resize(static_cast<size_t>(interleavedBytes));
         }
@@ -918,9 +1031,55 @@ public:
         uchar* const bits = part.bits();
         const size_t bytesPerLine = size_t(part.bytesPerLine());
         std::atomic<bool> anyRead{false};
+        // A block read, `across` pixels wide and `rowsStored` high, its rows bottom first, whose
+        // first column is `left` and first row `top`, into the part (or its sums).
+        const auto place = [&](const uint32_t* block, uint32_t left, uint32_t top, uint32_t across, uint32_t rowsStored,
+                               uint32_t down) {
+            const int y0 = std::max<int>(int(top), source.top());
+            const int y1 = std::min<int>(int(std::min<uint64_t>(uint64_t(top) + down, uint64_t(height))) - 1, source.bottom());
+            const int x0 = std::max<int>(int(left), source.left());
+            const int x1 = std::min<int>(int(std::min<uint64_t>(uint64_t(left) + across, uint64_t(width))) - 1, source.right());
+            for (int y = y0; y <= y1; ++y) {
+                const uint32_t* in = block + size_t(rowsStored - 1 - (uint32_t(y) - top)) * across + (uint32_t(x0) - left);
+                if (reduction == 1) {
+                    std::memcpy(bits + size_t(y - source.top()) * bytesPerLine + size_t(x0 - source.left()) * 4, in,
+                                size_t(x1 - x0 + 1) * 4);
+                    continue;
+                }
+                uint32_t* row = sums.data() + size_t(y / reduction - rect.y()) * size_t(rect.width()) * 4;
+                // Block by block: a pixel's block is found once per block, not once per pixel.
+                for (int x = x0; x <= x1;) {
+                    const int column = x / reduction;
+                    const int blockEnd = std::min(x1, (column + 1) * reduction - 1);
+                    uint32_t s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+                    for (; x <= blockEnd; ++x, ++in) {
+                        const uint32_t p = *in;
+                        s0 += p & 0xFF;
+                        s1 += (p >> 8) & 0xFF;
+                        s2 += (p >> 16) & 0xFF;
+                        s3 += p >> 24;
+                    }
+                    uint32_t* sum = row + size_t(column - rect.x()) * 4;
+                    sum[0] += s0;
+                    sum[1] += s1;
+                    sum[2] += s2;
+                    sum[3] += s3;
+                }
+            }
+        };
         const auto band = [&](unsigned coreIndex, uint32_t index, const std::function<bool()>& stopped) {
             Core& core = cores[coreIndex];
             const uint32_t top = firstRow + index * blockHeight;
+            if (core.began) {
+                const uint32_t rows = std::min(blockHeight, uint32_t(height) - top);
+                core.rgba.row_offset = int(top);
+                core.rgba.col_offset = int(firstColumn);
+                if (TIFFRGBAImageGet(&core.rgba, core.block.data(), spanWidth, rows)) {
+                    anyRead.store(true, std::memory_order_relaxed);
+                    place(core.block.data(), firstColumn, top, spanWidth, rows, rows);
+                    return;
+                }
+            }
             for (uint32_t left = firstColumn; left <= uint32_t(source.right()); left += blockWidth) {
                 // Between tiles or strips, a cancelled load stops.
                 if (stopped())
@@ -931,40 +1090,9 @@ public:
                 if (!read)
                     continue;  // a damaged block stays transparent, as in a whole decode
                 anyRead.store(true, std::memory_order_relaxed);
-                // The block's rows come bottom first; a strip holds only the rows the picture has,
-                // an edge tile is laid out as a whole one.
-                const uint32_t rowsStored = tiled ? blockHeight : std::min(blockHeight, uint32_t(height) - top);
-                const int y0 = std::max<int>(int(top), source.top());
-                const int y1 = std::min<int>(int(std::min<uint64_t>(uint64_t(top) + blockHeight, uint64_t(height))) - 1, source.bottom());
-                const int x0 = std::max<int>(int(left), source.left());
-                const int x1 = std::min<int>(int(std::min<uint64_t>(uint64_t(left) + blockWidth, uint64_t(width))) - 1, source.right());
-                for (int y = y0; y <= y1; ++y) {
-                    const uint32_t* in = core.block.data() + size_t(rowsStored - 1 - (uint32_t(y) - top)) * blockWidth + (uint32_t(x0) - left);
-                    if (reduction == 1) {
-                        std::memcpy(bits + size_t(y - source.top()) * bytesPerLine + size_t(x0 - source.left()) * 4, in,
-                                    size_t(x1 - x0 + 1) * 4);
-                        continue;
-                    }
-                    uint32_t* row = sums.data() + size_t(y / reduction - rect.y()) * size_t(rect.width()) * 4;
-                    // Block by block: a pixel's block is found once per block, not once per pixel.
-                    for (int x = x0; x <= x1;) {
-                        const int column = x / reduction;
-                        const int blockEnd = std::min(x1, (column + 1) * reduction - 1);
-                        uint32_t s0 = 0, s1 = 0, s2 = 0, s3 = 0;
-                        for (; x <= blockEnd; ++x, ++in) {
-                            const uint32_t p = *in;
-                            s0 += p & 0xFF;
-                            s1 += (p >> 8) & 0xFF;
-                            s2 += (p >> 16) & 0xFF;
-                            s3 += p >> 24;
-                        }
-                        uint32_t* sum = row + size_t(column - rect.x()) * 4;
-                        sum[0] += s0;
-                        sum[1] += s1;
-                        sum[2] += s2;
-                        sum[3] += s3;
-                    }
-                }
+                // A strip holds only the rows the picture has, an edge tile is laid out as a whole one.
+                place(core.block.data(), left, top, blockWidth, tiled ? blockHeight : std::min(blockHeight, uint32_t(height) - top),
+                      blockHeight);
             }
         };
         if (!runBands(unsigned(cores.size()), bands, band, error))
@@ -1209,7 +1337,8 @@ private:
             TIFFRGBAImage rgba = {};
             bool began = false;
         };
-        std::vector<Core> cores(bands > 1 ? std::min<unsigned>(decodeCores(), bands) : 1);
+        const uint64_t blocks = TIFFIsTiled(tiff) ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
+        std::vector<Core> cores(coresForBlocks(bands > 1 ? std::min<unsigned>(decodeCores(), bands) : 1, uint64_t(width) * height, blocks));
         const int64_t block = TIFFIsTiled(tiff) ? TIFFTileSize64(tiff) : TIFFStripSize64(tiff);
         cores.resize(sparedCores(unsigned(cores.size()), uint64_t(std::max<int64_t>(block, 0))));
         struct End {
@@ -1263,17 +1392,45 @@ private:
     }
 
     static constexpr uint32_t kMinBandRows = 64;
+    // Tiles of fewer pixels than this are read a row of them at a time, when a row of them over
+    // the part holds no more than kTileRowPixels.
+    static constexpr uint64_t kSmallTilePixels = 64 * 64;
+    static constexpr uint64_t kTileRowPixels = uint64_t(1) << 20;
 
     QByteArray m_data;
     QSize m_size;
     const char* m_colorModel = kCGImagePropertyColorModelRGB;
     int m_depth = 8;
+    int m_orientation = 0;  // none stored
     bool m_alpha = false;
 };
 
 }  // namespace
 
 namespace imageio_detail {
+
+bool isTiffHeader(const QByteArray& data)
+{
+    return data.startsWith(QByteArrayView("II*\0", 4)) || data.startsWith(QByteArrayView("MM\0*", 4)) ||
+           data.startsWith(QByteArrayView("II+\0", 4)) || data.startsWith(QByteArrayView("MM\0+", 4));
+}
+
+bool tiffEndsEarly(const QByteArray& data)
+{
+    if (!isTiffHeader(data))
+        return false;
+    TiffHandle tiff(data);
+    if (!tiff.get())
+        return false;
+    const uint64_t size = uint64_t(data.size());
+    const uint32_t count = TIFFIsTiled(tiff.get()) ? TIFFNumberOfTiles(tiff.get()) : TIFFNumberOfStrips(tiff.get());
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint64_t offset = TIFFGetStrileOffset(tiff.get(), i), bytes = TIFFGetStrileByteCount(tiff.get(), i);
+        if (bytes > 0 && (offset > size || bytes > size - offset))
+            return true;
+    }
+    return false;
+}
 
 bool tiffPages(const QByteArray& data, int* pages, int* bitsPerSample, bool* floatingPoint)
 {

@@ -421,6 +421,65 @@ QImage libraryRgba(const QString &path)
     return ok ? out : QImage();
 }
 
+// TIFFs as scanners and other programs write them, that the viewer once refused or told wrong:
+// 64-bit offsets in either byte order, of two pages, turned a quarter; and a file cut short in its
+// strips, its directory first. Each shows the pixels written (the cut one down to its cut, the
+// rest clear) and its orientation, and a rewrite tells what it would lose.
+TEST(ImageParts, TiffsOfEveryKindShowTheirPixelsAndTellWhatARewriteLoses)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const struct {
+        const char *mode;
+        uint16_t orientation;
+        QString lost;
+    } kinds[] = {{"w8", 6, QStringLiteral("1 of its 2 pages")},
+                 {"w8b", 8, QStringLiteral("1 of its 2 pages")},
+                 {"w", 1, QStringLiteral("the part of the picture that could not be read")}};
+    const QImage picture = pattern(120, 90, false).convertToFormat(QImage::Format_RGB888);
+    for (const auto &k : kinds) {
+        SCOPED_TRACE(k.mode);
+        const bool cut = k.lost.startsWith(QLatin1String("the part"));
+        const QString path = dir.filePath(QStringLiteral("kind.tif"));
+        TIFF *tif = openRgbTiff(path, 120, 90, 8, COMPRESSION_LZW, PREDICTOR_NONE, k.mode);
+        ASSERT_TRUE(tif);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, uint32_t(10));
+        TIFFSetField(tif, TIFFTAG_ORIENTATION, k.orientation);
+        if (cut) {
+            // The directory before the strips, as a program that streams its output writes it.
+            TIFFDeferStrileArrayWriting(tif);
+            TIFFWriteCheck(tif, 0, "kind");
+            TIFFWriteDirectory(tif);
+            TIFFSetDirectory(tif, 0);
+        }
+        for (uint32_t strip = 0; strip < 9; ++strip)
+            ASSERT_GE(TIFFWriteEncodedStrip(tif, strip, const_cast<uchar *>(picture.constScanLine(int(strip * 10))), 120 * 30), 0);
+        ASSERT_TRUE(cut ? TIFFForceStrileArrayWriting(tif) : TIFFWriteDirectory(tif) && writeGreyPage(tif));
+        TIFFClose(tif);
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        QByteArray bytes = file.readAll();
+        // Cut in the middle of the sixth strip: five strips, fifty rows, arrive whole.
+        const int rows = cut ? 50 : 90;
+        tif = TIFFOpen(QFile::encodeName(path).constData(), "r");
+        ASSERT_TRUE(tif);
+        if (cut)
+            bytes.truncate(qsizetype(TIFFGetStrileOffset(tif, 5) + TIFFGetStrileByteCount(tif, 5) / 2));
+        TIFFClose(tif);
+        const QString shown = writeFile(dir, QStringLiteral("shown.tif"), bytes);
+        QString error;
+        const auto source = ImageSource::createWithFile(shown, &error);
+        ASSERT_TRUE(source) << error.toStdString();
+        EXPECT_EQ(source->propertiesAtIndex(0).value(kCGImagePropertyOrientation).toInt(), k.orientation);
+        const QImage whole = source->createImageAtIndex(0, &error);
+        ASSERT_EQ(whole.size(), picture.size()) << error.toStdString();
+        QImage expected = picture.convertToFormat(whole.format());
+        std::memset(expected.scanLine(rows - 1) + expected.bytesPerLine(), 0, size_t(expected.bytesPerLine()) * size_t(90 - rows));
+        EXPECT_EQ(maxChannelDifference(whole, expected), 0);
+        EXPECT_EQ(ImageDestination::contentLostByRewriting(shown), QStringList{k.lost});
+    }
+}
+
 // Grey of every depth either way round, RGB and both kinds of alpha, in one strip and in many,
 // stored, LZW- and fax-coded: whole, reduced and in parts, the pixels are the library's RGBA.
 TEST(ImageParts, TiffRowsAreTheLibrarysPixels)

@@ -11,6 +11,7 @@
 
 #include <gif_lib.h>
 #include <png.h>
+#include <tiffio.h>
 #include <turbojpeg.h>
 #include <webp/encode.h>
 
@@ -1461,8 +1462,9 @@ TEST(ImageSourceHostile, TinyFilesDeclaringHugePicturesCostLittle)
 }
 
 // Strips that lie past the end, run past it, overlap or are one strip named thousands of times,
-// 65,535 strips of a row and tiles of one pixel: each file is refused with a reason or shows the
-// rows its strips hold (the rest clear), the decode holding no more than its frame and a strip.
+// 65,535 strips of a row and tiles of one pixel: each file shows the rows its strips hold (the rest
+// clear), the decode holding no more than its frame and a strip, or is refused with a reason (as
+// thousands of JPEG-coded tiles of one pixel are).
 TEST(ImageSourceHostile, TiffStripsOutsideOverlappingOrRepeatedShowWhatTheyHold)
 {
     const auto deflate = [](const QByteArray& bytes) { return qCompress(bytes, 9).mid(4); };
@@ -1551,20 +1553,43 @@ TEST(ImageSourceHostile, TiffStripsOutsideOverlappingOrRepeatedShowWhatTheyHold)
             EXPECT_EQ(tall.pixel(3, y), qRgb(uchar(y + 3), uchar(y + 3), uchar(y + 3))) << y;
     }
     {
-        // Tiles of one pixel: the library refuses their byte counts when it reads from memory.
-        QByteArray data;
-        std::vector<quint32> offsets, counts;
-        for (quint32 y = 0; y < 48; ++y)
-            data += rgbRow(48, y);
-        for (quint32 i = 0; i < 48 * 48; ++i)
-            offsets.push_back(i * 3), counts.push_back(3);
+        // Tiles of 1 x 1, 2 x 2 and 16 x 16 pixels, edge tiles cut on both sides, and a quarter of
+        // a million tiles of one pixel: whole and in parts, the pixels are the library's own.
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        for (const auto& [width, height, tile] : {std::tuple{37u, 23u, 1u}, {37u, 23u, 2u}, {301u, 199u, 16u}, {512u, 512u, 1u}}) {
+            SCOPED_TRACE(testing::Message() << width << " x " << height << " in tiles of " << tile);
+            QByteArray data;
+            std::vector<quint32> offsets, counts;
+            for (quint32 top = 0; top < height; top += tile)
+                for (quint32 left = 0; left < width; left += tile) {
+                    offsets.push_back(quint32(data.size())), counts.push_back(tile * tile * 3);
+                    for (quint32 y = top; y < top + tile; ++y)
+                        data += rgbRow(width + tile, y).mid(qsizetype(left) * 3, qsizetype(tile) * 3);
+                }
+            const QString path = writeFile(dir, QStringLiteral("tiles.tif"), stripTiff(width, height, 3, 1, 0, tile, data, offsets, counts));
+            QImage reference(int(width), int(height), QImage::Format_RGBA8888_Premultiplied);
+            TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "r");
+            ASSERT_TRUE(tif);
+            EXPECT_TRUE(TIFFReadRGBAImageOriented(tif, width, height, reinterpret_cast<uint32_t*>(reference.bits()), ORIENTATION_TOPLEFT, 1));
+            TIFFClose(tif);
+            const auto source = ImageSource::createWithFile(path, &error);
+            ASSERT_TRUE(source) << error.toStdString();
+            EXPECT_EQ(maxChannelDifference(source->createImageAtIndex(0, &error), reference), 0) << error.toStdString();
+            const QRect part(3, 5, int(width) / 2, int(height) / 2);
+            EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, part, 1, &error), reference.copy(part)), 0);
+            EXPECT_EQ(source->createThumbnailAtIndex(0, 16, true, &error).width(), 16) << error.toStdString();
+        }
+    }
+    {
+        // Thousands of JPEG-coded tiles of one pixel, all the same few hundred bytes: each would
+        // start a JPEG decoder of its own. Refused at once, saying why.
+        const QByteArray jpeg = referenceJpeg(pattern(1, 1, false), 90, false, TJSAMP_444);
         error.clear();
-        const QImage tiles = decode(stripTiff(48, 48, 3, 1, 0, 1, data, offsets, counts), &error);
-        if (tiles.isNull())
-            EXPECT_FALSE(error.isEmpty());
-        else
-            for (quint32 y = 0; y < 48; y += 7)
-                expectRow(tiles, y, true);
+        EXPECT_FALSE(ImageSource::createWithData(stripTiff(65, 65, 3, 7, 0, 1, jpeg, std::vector<quint32>(65 * 65, 0),
+                                                           std::vector<quint32>(65 * 65, quint32(jpeg.size()))),
+                                                 &error));
+        EXPECT_TRUE(error.contains(QStringLiteral("too many to decode"))) << error.toStdString();
     }
 }
 
