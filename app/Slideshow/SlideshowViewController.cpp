@@ -355,10 +355,20 @@ long SlideshowViewController::nextIndex(long index) const
 
 long SlideshowViewController::passOverIndex(long index) const
 {
-    if (!m_stepping || m_stepDirection > 0 || m_slides.empty())
+    // A 3D theme's step waits for its photos while the theme restarts.
+    const bool stepping = m_dove ? m_doveRestarting : m_stepping;
+    if (!stepping || m_stepDirection > 0 || m_slides.empty())
         return nextIndex(index);
     const long count = long(m_slides.size());
     return (index - 1 + count) % count;
+}
+
+long SlideshowViewController::passOverGone(long target) const
+{
+    const long count = long(m_slides.size());
+    for (long tries = 1; slideGone(target) && tries < count; ++tries)
+        target = ((target + m_stepDirection) % count + count) % count;
+    return target;
 }
 
 void SlideshowViewController::requestSlide(long index)
@@ -538,11 +548,7 @@ void SlideshowViewController::stepSlides(long delta)
         return;
     const long count = long(m_slides.size());
     m_stepDirection = delta < 0 ? -1 : 1;
-    long target = ((from + delta) % count + count) % count;
-    // A photo known to be gone is passed over the way the user steps.
-    for (long tries = 1; slideGone(target) && tries < count; ++tries)
-        target = ((target + m_stepDirection) % count + count) % count;
-    goToSlide(target);
+    goToSlide(passOverGone(((from + delta) % count + count) % count));
 }
 
 long SlideshowViewController::steppingTo() const
@@ -561,7 +567,7 @@ void SlideshowViewController::showSlideAt(long index)
     if (!m_playing || m_doveWaiting || m_slides.size() < 2 || index < 0 || index >= long(m_slides.size()))
         return;
     m_stepDirection = index == 0 ? 1 : -1; // the last photo gone: the one before it
-    goToSlide(index);
+    goToSlide(passOverGone(index));
 }
 
 void SlideshowViewController::goToSlide(long target)

@@ -271,6 +271,9 @@ private:
     // The slide that comes instead of one that cannot be shown: the one beyond it in the way the
     // user stepped (Left and End step back), else the one after it.
     long passOverIndex(long index) const;
+    // The slide a step to `target` (an arrow, Home or End) lands on: the first the way the user
+    // steps whose file is not known to be gone.
+    long passOverGone(long target) const;
 
     SlideshowViewHost& m_host;
     MainConfig* m_mainConfig;

@@ -208,8 +208,7 @@ void SlideshowViewController::photoLoaded(unsigned long long generation, long in
         // failures still count, so a list with nothing left to show ends the show.
         if (m_doveRestarting && index == m_doveStepTarget && m_stepDirection < 0) {
             const long failed = m_failedInARow;
-            const long count = long(m_slides.size());
-            stepDoveTo((index - 1 + count) % count);
+            stepDoveTo(passOverIndex(index));
             m_failedInARow = failed;
             return;
         }

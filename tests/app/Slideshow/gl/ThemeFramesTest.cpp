@@ -728,6 +728,29 @@ TEST_P(ThemeKeysTest, LeftPassesOverADeletedPhotoToTheOneBeforeIt)
     EXPECT_EQ(host->endedOn.section('/', -1), QStringLiteral("0"));
 }
 
+// End lands on the last photo that can be shown, counting back from the end, and Home on the
+// first, counting on from the start: whether the show has found the files gone while their photos
+// were on its cards, or finds out only when it comes to them.
+TEST_P(ThemeKeysTest, HomeAndEndPassOverDeletedPhotosAtTheEnds)
+{
+    for (const bool looked : {false, true})
+        for (const auto& [key, lands] : {std::pair{kpv::KeyCode::End, "9"}, std::pair{kpv::KeyCode::Home, "1"}}) {
+            SCOPED_TRACE(testing::Message() << (key == kpv::KeyCode::End ? "End" : "Home") << (looked ? ", looked at" : ""));
+            startShow(12, 10);
+            frameAt(0.5);
+            for (const char* name : {"11", "10", "0"})
+                ASSERT_TRUE(QFile::remove(dir.filePath(QLatin1String(name))));
+            if (looked) {
+                clock.advance(SlideshowViewController::kFileCheckInterval);
+                controller->waitForFileChecks();
+            }
+            press(key);
+            frameAt(0.5);
+            press(kpv::KeyCode::Escape);
+            EXPECT_EQ(host->endedOn.section('/', -1), QLatin1String(lands));
+        }
+}
+
 // A paused 3D theme stays on screen when the window changes size (or goes full screen): the
 // paused moment is drawn again at the new size, as a show of that size draws it, never black.
 TEST_P(ThemeKeysTest, APausedThemeIsDrawnAgainWhenTheWindowChangesSize)
