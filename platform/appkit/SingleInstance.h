@@ -21,6 +21,10 @@
 // it as a relative path and takes the files all the same, and a start that sends none is served as
 // before. A viewer that took the token answers so, and then ends the desktop's feedback for that
 // start itself; otherwise the start ends it.
+//
+// An address named on the command line that is no file here ("https://…") travels the same way,
+// as an "address=…" entry, so that the running viewer says it cannot open that address rather
+// than a file of that name in its own folder.
 
 #include <QString>
 #include <QStringList>
@@ -82,11 +86,11 @@ public:
     // Connections open now (tests).
     int openConnectionCount() const { return m_openConnections; }
 
-    // The message for these paths (made absolute; empty ones left out) and this token (tokens that
-    // are not acceptable left out).
+    // The message for these paths (made absolute; addresses "scheme://…" kept as written; empty
+    // ones left out) and this token (tokens that are not acceptable left out).
     static QByteArray encodePaths(const QStringList& paths, const Activation& activation = {});
     enum class Message { Complete, Incomplete, Malformed };
-    // Reads a message: Complete with the paths (those that are not absolute dropped) and the token
+    // Reads a message: Complete with the paths (absolute ones and addresses; others dropped) and the token
     // (entries that are unknown or not acceptable dropped), Incomplete while bytes are missing,
     // Malformed for anything that is not such a message.
     static Message decodePaths(const QByteArray& message, QStringList* paths, Activation* activation = nullptr);

@@ -8,12 +8,21 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
+
 namespace AppDesktopEntry {
 
 QString execValue(const QString& executable)
 {
     if (executable.isEmpty() || executable.contains(QLatin1Char('\n')) || executable.contains(QLatin1Char('\r')))
         return {};
+    // A path with none of the characters the entry format reserves is written bare: the generic
+    // opener of desktops without a session of their own (and its query of the default program)
+    // takes the key's first word as the program, quotes and all, and found none for a quoted one,
+    // so photos went on opening elsewhere although this program had been made their default.
+    static const QString kReserved = QStringLiteral(" \t\"'\\><~|&;$*?#()`[]");
+    if (std::none_of(executable.begin(), executable.end(), [](QChar c) { return kReserved.contains(c); }))
+        return QString(executable).replace(QLatin1String("%"), QLatin1String("%%")) + QStringLiteral(" %F");
     // Inside a quoted argument `"`, `` ` ``, `$` and `\` take a backslash; the entry format then
     // doubles every backslash of the value once more.
     QString quoted;

@@ -11,8 +11,9 @@ namespace AppDesktopEntry {
 
 // The entry's text for the program at `executable` opening `mimeTypes`.
 QString entryText(const QString& name, const QString& executable, const QStringList& mimeTypes);
-// The Exec key's value for a program path: quoted, with the characters the entry format reserves
-// escaped. Empty for a path that cannot be written in an entry (a line break in it).
+// The Exec key's value for a program path: bare when it holds none of the characters the entry
+// format reserves, else quoted with them escaped. Empty for a path that cannot be written in an
+// entry (a line break in it).
 QString execValue(const QString& executable);
 // Makes sure an entry named `desktopId` is installed; true when one is there afterwards. A write
 // that fails (a full disk) leaves no partial file behind and says why in *error.

@@ -10,6 +10,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cerrno>
@@ -32,6 +33,17 @@ constexpr char kAnswerWithActivation[] = "TAKEN+ACTIVATION";
 // The entries that carry the desktop's tokens.
 constexpr char kStartupIdField[] = "startup-id=";
 constexpr char kActivationTokenField[] = "activation-token=";
+// The entry that carries an address named on the command line that is no file of this computer
+// ("https://…", "file://otherhost/…"): the running viewer tells the user it cannot open it, in the
+// words it was typed in, instead of a file of that name in its own folder.
+constexpr char kAddressField[] = "address=";
+
+// "scheme://" at the start (RFC 3986 3.1): what a later start hands over unchanged.
+bool isAddress(const QString& entry)
+{
+    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));
+    return scheme.match(entry).hasMatch();
+}
 
 void appendLength(QByteArray* out, quint32 value)
 {
@@ -150,8 +162,14 @@ QByteArray SingleInstance::encodePaths(const QStringList& paths, const Activatio
 {
     QList<QByteArray> names;
     for (const QString& p : paths)
-        if (!p.isEmpty())
-            names << encodeFileName(QDir::isAbsolutePath(p) ? QDir::cleanPath(p) : QFileInfo(p).absoluteFilePath());
+        if (p.isEmpty())
+            continue;
+        else if (QDir::isAbsolutePath(p))
+            names << encodeFileName(QDir::cleanPath(p));
+        else if (isAddress(p))
+            names << kAddressField + p.toUtf8();
+        else
+            names << encodeFileName(QFileInfo(p).absoluteFilePath());
     if (isAcceptableToken(activation.startupId))
         names << kStartupIdField + activation.startupId;
     if (isAcceptableToken(activation.activationToken))
@@ -196,10 +214,15 @@ SingleInstance::Message SingleInstance::decodePaths(const QByteArray& message, Q
             return Message::Incomplete;
         const QByteArray entry = message.mid(at, length);
         at += length;
-        if (entry.startsWith('/'))
+        if (entry.startsWith('/')) {
             out << decodeFileName(entry);
-        else if (!takeField(entry, kStartupIdField, &token.startupId))
+        } else if (entry.startsWith(kAddressField)) {
+            const QString address = QString::fromUtf8(entry.mid(qsizetype(std::strlen(kAddressField))));
+            if (isAddress(address))
+                out << address;
+        } else if (!takeField(entry, kStartupIdField, &token.startupId)) {
             takeField(entry, kActivationTokenField, &token.activationToken);
+        }
     }
     if (at != message.size())
         return Message::Malformed;

@@ -136,7 +136,12 @@ bool GioDesktopServices::setDefaultApplicationForType(const QString& mimeType, c
     }
     // Edited in place: the user's comments, other entries and the file's mode stay.
     QString why;
-    const bool ok = MimeAppsList::setDefault(MimeAppsList::userFilePath(), contentTypeOf(mimeType), applicationId, &why);
+    const QString type = contentTypeOf(mimeType);
+    bool ok = MimeAppsList::setDefault(MimeAppsList::userFilePath(), type, applicationId, &why);
+    // The user's list for this very desktop outranks that file: the default goes there too, or
+    // the desktop would go on opening the type with the program named there.
+    for (const QString& list : MimeAppsList::userDesktopFilePaths())
+        ok = ok && MimeAppsList::setDefault(list, type, applicationId, &why, MimeAppsList::ListKind::Desktop);
     {
         // A photo kind is a dozen types, each set on its own: a list that cannot be written fails
         // them all the same way, and one line says so.

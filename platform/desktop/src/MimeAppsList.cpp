@@ -96,7 +96,22 @@ QString userFilePath()
     return base + QStringLiteral("/mimeapps.list");
 }
 
-QByteArray withDefault(const QByteArray& text, const QString& mimeType, const QString& applicationId)
+QStringList userDesktopFilePaths()
+{
+    const QString folder = QFileInfo(userFilePath()).absolutePath();
+    QStringList paths;
+    for (const QString& desktop : qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(u':', Qt::SkipEmptyParts)) {
+        // A name that could leave the folder names no list of it.
+        if (desktop.contains(u'/') || desktop.startsWith(u'.'))
+            continue;
+        const QString path = folder + u'/' + desktop.toLower() + QStringLiteral("-mimeapps.list");
+        if (QFileInfo(path).isFile() && !paths.contains(path))
+            paths << path;
+    }
+    return paths;
+}
+
+QByteArray withDefault(const QByteArray& text, const QString& mimeType, const QString& applicationId, ListKind kind)
 {
     QList<QByteArray> lines = text.split('\n');
     const bool endedWithNewline = text.endsWith('\n');
@@ -105,17 +120,19 @@ QByteArray withDefault(const QByteArray& text, const QString& mimeType, const QS
     const QByteArray key = mimeType.toUtf8();
     const QByteArray app = applicationId.toUtf8();
     setKey(&lines, "Default Applications", key, [&](const QByteArray&) { return app + ';'; });
-    setKey(&lines, "Added Associations", key, [&](const QByteArray& old) {
-        QByteArray value = app + ';';
-        for (const QByteArray& other : old.split(';'))
-            if (!other.trimmed().isEmpty() && other.trimmed() != app)
-                value += other.trimmed() + ';';
-        return value;
-    });
+    if (kind == ListKind::User)
+        setKey(&lines, "Added Associations", key, [&](const QByteArray& old) {
+            QByteArray value = app + ';';
+            for (const QByteArray& other : old.split(';'))
+                if (!other.trimmed().isEmpty() && other.trimmed() != app)
+                    value += other.trimmed() + ';';
+            return value;
+        });
     return lines.join('\n') + '\n';
 }
 
-bool setDefault(const QString& filePath, const QString& mimeType, const QString& applicationId, QString* error)
+bool setDefault(const QString& filePath, const QString& mimeType, const QString& applicationId, QString* error,
+                ListKind kind)
 {
     if (mimeType.isEmpty() || applicationId.isEmpty() || mimeType.contains(u'\n') || mimeType.contains(u'=') ||
         applicationId.contains(u'\n') || applicationId.contains(u';')) {
@@ -145,7 +162,7 @@ bool setDefault(const QString& filePath, const QString& mimeType, const QString&
             *why = QStringLiteral("%1 was changed by another program").arg(filePath);
             return false;
         };
-        if (replaceFileContents(filePath, withDefault(text, mimeType, applicationId), options, error))
+        if (replaceFileContents(filePath, withDefault(text, mimeType, applicationId, kind), options, error))
             return true;
         if (!changed)
             return false;

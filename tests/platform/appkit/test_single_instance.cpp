@@ -255,7 +255,10 @@ TEST_F(SingleInstanceTest, PathsTravelBetweenStartsOfOneUser)
     // Any bytes a name may hold: a new line, Latin-1, a broken sequence.
     const QString latin1 = kpv::decodeFileName("/photos/caf\xe9.jpg");
     const QString broken = kpv::decodeFileName("/photos/x\xc3(.jpg");
-    const QStringList sent{"/photos/a b.jpg", "/photos/two\nlines.png", latin1, broken};
+    // An address that is no file here arrives as typed, not as a file of that name in the
+    // running viewer's folder, so that the viewer can say it only opens files of this computer.
+    const QStringList sent{"/photos/a b.jpg", "/photos/two\nlines.png", latin1, broken,
+                           "https://example.org/remote.jpg", "file://otherhost/photos/b.jpg"};
     EXPECT_TRUE(handOverFromAnotherStart(second, sent));
     spinUntil([&] { return !got.isEmpty(); });
     EXPECT_EQ(got, sent);

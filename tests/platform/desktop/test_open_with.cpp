@@ -199,4 +199,38 @@ TEST(OpenWith, AnEntryWrittenAMomentAgoCanBeMadeTheDefault)
     EXPECT_FALSE(desktop.setDefaultApplicationForType("image/png", "kpv-no-such-entry.desktop", &error));
 }
 
+// A desktop that keeps the user's defaults in a list of its own (xfce-mimeapps.list for XFCE)
+// reads that one first: the new default is written there too, the list's other lines kept, so the
+// desktop opens the type with it. A desktop without such a list gets none made.
+TEST(OpenWith, TheDefaultReachesTheListOfTheUsersOwnDesktop)
+{
+    StandIns& apps = standIns();
+    const QString config = apps.dir.filePath("config-desktop");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));
+    const QByteArray desktopBefore = qgetenv("XDG_CURRENT_DESKTOP");
+    qputenv("XDG_CURRENT_DESKTOP", "XFCE:Other");
+    ASSERT_TRUE(QDir().mkpath(config));
+    QFile own(config + "/xfce-mimeapps.list");
+    ASSERT_TRUE(own.open(QIODevice::WriteOnly));
+    own.write("# mine\n[Default Applications]\nimage/png=kpv-stand-in-u.desktop;\ntext/plain=editor.desktop;\n");
+    own.close();
+    kpv::GioDesktopServices desktop;
+    QString error;
+    EXPECT_TRUE(desktop.setDefaultApplicationForType("image/png", "kpv-stand-in-f.desktop", &error)) << error.toStdString();
+    if (desktopBefore.isNull())
+        qunsetenv("XDG_CURRENT_DESKTOP");
+    else
+        qputenv("XDG_CURRENT_DESKTOP", desktopBefore);
+    ASSERT_TRUE(own.open(QIODevice::ReadOnly));
+    const QByteArray text = own.readAll();
+    EXPECT_TRUE(text.contains("image/png=kpv-stand-in-f.desktop;\n")) << text.toStdString();
+    EXPECT_TRUE(text.startsWith("# mine\n") && text.contains("text/plain=editor.desktop;")) << text.toStdString();
+    // Only the user's file may add associations: the desktop warns about them anywhere else.
+    EXPECT_FALSE(text.contains("[Added Associations]")) << text.toStdString();
+    EXPECT_FALSE(QFile::exists(config + "/other-mimeapps.list"));
+    QFile list(config + "/mimeapps.list");
+    ASSERT_TRUE(list.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(list.readAll().contains("image/png=kpv-stand-in-f.desktop"));
+}
+
 } // namespace
