@@ -29,6 +29,10 @@ struct PrintInfo {
     QString jobName;
     // The printable area of the paper held upright, in points; landscape pages turn it.
     Size portraitImageableSize{540, 720};
+    // Pictures on the page go to the printer with their pixels exactly as they are, not
+    // re-compressed: set by the view for a page whose picture is enlarged so far that each of its
+    // pixels shows on paper.
+    bool losslessImages = false;
 
     Size imageablePageBounds() const
     {

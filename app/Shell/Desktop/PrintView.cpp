@@ -2,6 +2,12 @@
 
 #include <algorithm>
 
+namespace {
+// Below this many of the picture's pixels to an inch of paper, each pixel is large enough on the
+// page for compression marks to show.
+constexpr double kLosslessBelowDotsPerInch = 200;
+} // namespace
+
 PrintView::PrintView(const kpv::Rect& frame) : LMImageView(frame) {}
 
 std::shared_ptr<PrintView> PrintView::printViewWithImages(const QList<QImage>& images)
@@ -55,6 +61,10 @@ kpv::Rect PrintView::rectForPage(long page)
     m_printInfo.verticallyCentered = true;
 
     const double f = std::min(paper.width / size.width, paper.height / size.height);
+    // A picture enlarged so far that its pixels show on paper would show the printer's
+    // compression too (smeared colour around every edge of a small picture or a screenshot):
+    // such a page carries the pixels as they are.
+    m_printInfo.losslessImages = 72.0 / f < kLosslessBelowDotsPerInch;
     const kpv::Rect r(0, 0, size.width * f, size.height * f);
     setFrame(r);
     return r;

@@ -216,6 +216,7 @@ bool PrintPanel::printPages(QPrinter& printer, PrintableView& printable)
         const double x = info.horizontallyCentered ? (area.width() - w) / 2 : 0;
         const double y = info.verticallyCentered ? (area.height() - h) / 2 : 0;
         painter.save();
+        painter.setRenderHint(QPainter::LosslessImageRendering, info.losslessImages);
         painter.translate(x, y);
         painter.scale(k, k);
         painter.setClipRect(QRectF(0, 0, rect.width(), rect.height()));
