@@ -1,5 +1,7 @@
 #include "Shell/Desktop/PrintView.h"
 
+#include "foundation/Bundle.h"
+
 #include <algorithm>
 
 namespace {
@@ -68,4 +70,14 @@ kpv::Rect PrintView::rectForPage(long page)
     const kpv::Rect r(0, 0, size.width * f, size.height * f);
     setFrame(r);
     return r;
+}
+
+QString PrintView::failureMessage() const
+{
+    const QString reason = m_printInfo.failure.isEmpty()
+                               ? QStringLiteral("the printer or the file printed to refused it")
+                               : m_printInfo.failure;
+    return kpv::Bundle::mainBundle().localizedStringWithFormat(
+        m_printImageItems.size() > 1 ? QStringLiteral("IDS_FailedPrintPhotos_Fmt") : QStringLiteral("IDS_FailedPrint_Fmt"),
+        reason);
 }
