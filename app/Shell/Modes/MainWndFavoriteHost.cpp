@@ -397,10 +397,7 @@ void MainWndFavoriteHost::printImages(const QList<QImage>& images, const QString
         if (response != kpv::PrintPanel::kPrintFailed)
             return;
         const std::shared_ptr<PrintView> view = printed.lock();
-        controller->showFailureAlert(view ? view->failureMessage()
-                                          : kpv::Bundle::mainBundle().localizedStringWithFormat(
-                                                QStringLiteral("IDS_FailedPrint_Fmt"),
-                                                QStringLiteral("the printer or the file printed to refused it")));
+        controller->showFailureAlert(view ? view->failureMessage() : PrintView().failureMessage());
     });
 }
 

@@ -465,10 +465,7 @@ void MainWndNavigateHost::printImage(const QImage& image, const QString& jobName
         if (response != kpv::PrintPanel::kPrintFailed)
             return;
         const std::shared_ptr<PrintView> view = printed.lock();
-        controller->showFailureAlert(view ? view->failureMessage()
-                                          : kpv::Bundle::mainBundle().localizedStringWithFormat(
-                                                QStringLiteral("IDS_FailedPrint_Fmt"),
-                                                QStringLiteral("the printer or the file printed to refused it")));
+        controller->showFailureAlert(view ? view->failureMessage() : PrintView().failureMessage());
     });
 }
 

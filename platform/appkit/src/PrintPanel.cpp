@@ -138,11 +138,10 @@ bool PrintPanel::printView(QPrinter& printer, PrintableView& printable)
     printer.setDocName(jobNameOf(printable));
     QString& failure = printable.printInfo().failure;
     failure.clear();
-    const QString refused = QStringLiteral("the printer did not take the pages");
     if (!printsToFile(printer)) {
         const bool printed = printPages(printer, printable);
         if (!printed)
-            failure = refused;
+            failure = QStringLiteral("the printer did not take the pages");
         return printed;
     }
     const QString target = printer.outputFileName();
