@@ -199,8 +199,10 @@ void FavoriteViewController::doPrint()
             for (const LMPathString& failed : std::as_const(c->m_printFailed))
                 names << kpv::displayFileName(LMPathString::lastPathComponent(failed.path()));
             const QList<QImage> images = c->m_printImages;
-            c->m_host.alert(kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_SomeNotPrinted"),
-                                                                                 long(names.size())) +
+            const QString leftOut = names.size() == 1 ? tr("IDS_OneNotPrinted")
+                                                      : kpv::Bundle::mainBundle().localizedStringWithFormat(
+                                                            QStringLiteral("IDS_SomeNotPrinted"), long(names.size()));
+            c->m_host.alert(leftOut +
                                 QLatin1Char('\n') + names.join(QLatin1Char('\n')),
                             tr("IDS_OK"), {}, [self, images, jobName](int) {
                                 // Once the alert has gone, not from inside its ending.

@@ -29,6 +29,13 @@ struct PrintInfo {
     QString jobName;
     // The printable area of the paper held upright, in points; landscape pages turn it.
     Size portraitImageableSize{540, 720};
+    // Pictures on the page go to the printer with their pixels exactly as they are, not
+    // re-compressed: set by the view for a page whose picture is enlarged so far that each of its
+    // pixels shows on paper.
+    bool losslessImages = false;
+    // Why the last print of the view did not reach the printer or the file, in words for the
+    // user; empty after one that went through.
+    QString failure;
 
     Size imageablePageBounds() const
     {
@@ -61,7 +68,7 @@ public:
     virtual void beginSheetWithPrintInfo(Window* window, std::function<void(long)> handler);
     // Prints the view's pages on the printer. False when the printer could not start, there is no
     // page to print, or the file printed to could not be written whole (an existing file is then
-    // left as it was).
+    // left as it was); the view's print information then says why.
     static bool printView(QPrinter& printer, PrintableView& view);
 
     // The panel the program shows; tests hand in one that answers at once.

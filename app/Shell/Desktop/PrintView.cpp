@@ -1,6 +1,14 @@
 #include "Shell/Desktop/PrintView.h"
 
+#include "foundation/Bundle.h"
+
 #include <algorithm>
+
+namespace {
+// Below this many of the picture's pixels to an inch of paper, each pixel is large enough on the
+// page for compression marks to show.
+constexpr double kLosslessBelowDotsPerInch = 200;
+} // namespace
 
 PrintView::PrintView(const kpv::Rect& frame) : LMImageView(frame) {}
 
@@ -55,7 +63,21 @@ kpv::Rect PrintView::rectForPage(long page)
     m_printInfo.verticallyCentered = true;
 
     const double f = std::min(paper.width / size.width, paper.height / size.height);
+    // A picture enlarged so far that its pixels show on paper would show the printer's
+    // compression too (smeared colour around every edge of a small picture or a screenshot):
+    // such a page carries the pixels as they are.
+    m_printInfo.losslessImages = 72.0 / f < kLosslessBelowDotsPerInch;
     const kpv::Rect r(0, 0, size.width * f, size.height * f);
     setFrame(r);
     return r;
+}
+
+QString PrintView::failureMessage() const
+{
+    const QString reason = m_printInfo.failure.isEmpty()
+                               ? QStringLiteral("the printer or the file printed to refused it")
+                               : m_printInfo.failure;
+    return kpv::Bundle::mainBundle().localizedStringWithFormat(
+        m_printImageItems.size() > 1 ? QStringLiteral("IDS_FailedPrintPhotos_Fmt") : QStringLiteral("IDS_FailedPrint_Fmt"),
+        reason);
 }

@@ -36,6 +36,9 @@ public:
     bool knowsPageRange(long* location, long* length) const override;
     // Lays the view out for page `page` and answers the rectangle to print.
     kpv::Rect rectForPage(long page) override;
+    // What the user is told when the print did not go through: that the photos are unchanged,
+    // and why.
+    QString failureMessage() const;
 
 private:
     std::vector<kpv::ImagePtr> m_printImageItems;

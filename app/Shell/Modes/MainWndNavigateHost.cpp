@@ -462,11 +462,14 @@ void MainWndNavigateHost::printImage(const QImage& image, const QString& jobName
         return;
     view->printInfo().jobName = jobName;
     std::unique_ptr<kpv::PrintPanel> panel = kpv::PrintPanel::make();
+    std::weak_ptr<PrintView> printed = view;
     panel->setPrintableView(std::move(view));
     MainWndController* controller = &m_windowController;
-    m_printPanelWrapper.printPanel(*panel, m_windowController.getCurWindow(), [controller](long response) {
-        if (response == kpv::PrintPanel::kPrintFailed)
-            controller->showFailureAlert(kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_FailedPrint")));
+    m_printPanelWrapper.printPanel(*panel, m_windowController.getCurWindow(), [controller, printed](long response) {
+        if (response != kpv::PrintPanel::kPrintFailed)
+            return;
+        const std::shared_ptr<PrintView> view = printed.lock();
+        controller->showFailureAlert(view ? view->failureMessage() : PrintView().failureMessage());
     });
 }
 

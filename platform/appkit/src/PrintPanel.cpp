@@ -2,6 +2,7 @@
 
 #include "appkit/GraphicsContext.h"
 #include "appkit/View.h"
+#include "foundation/FileNames.h"
 #include "foundation/FileReplace.h"
 
 #include <QGuiApplication>
@@ -135,21 +136,35 @@ void PrintPanel::beginSheetWithPrintInfo(Window* window, std::function<void(long
 bool PrintPanel::printView(QPrinter& printer, PrintableView& printable)
 {
     printer.setDocName(jobNameOf(printable));
-    if (!printsToFile(printer))
-        return printPages(printer, printable);
+    QString& failure = printable.printInfo().failure;
+    failure.clear();
+    if (!printsToFile(printer)) {
+        const bool printed = printPages(printer, printable);
+        if (!printed)
+            failure = QStringLiteral("the printer did not take the pages");
+        return printed;
+    }
     const QString target = printer.outputFileName();
     PagesInMemory pages;
-    if (!pages.isValid())
-        return printPages(printer, printable);
     // A name that was free when the user chose it is never taken from a file that appears there
     // meanwhile; one the panel asked to replace is replaced whole or not at all.
     FileReplaceOptions options;
     options.createOnly = !QFileInfo::exists(target);
-    printer.setOutputFileName(pages.path());
+    if (pages.isValid())
+        printer.setOutputFileName(pages.path());
     const bool printed = printPages(printer, printable);
     printer.setOutputFileName(target);
+    if (!pages.isValid()) {
+        if (!printed)
+            failure = QStringLiteral("%1 could not be written").arg(displayFileName(target));
+        return printed;
+    }
     QByteArray bytes;
-    return printed && pages.read(&bytes) && isWholePdf(bytes) && replaceFileContents(target, bytes, options);
+    if (!printed || !pages.read(&bytes) || !isWholePdf(bytes)) {
+        failure = QStringLiteral("the pages could not be made");
+        return false;
+    }
+    return replaceFileContents(target, bytes, options, &failure);
 }
 
 bool PrintPanel::printPages(QPrinter& printer, PrintableView& printable)
@@ -216,6 +231,7 @@ bool PrintPanel::printPages(QPrinter& printer, PrintableView& printable)
         const double x = info.horizontallyCentered ? (area.width() - w) / 2 : 0;
         const double y = info.verticallyCentered ? (area.height() - h) / 2 : 0;
         painter.save();
+        painter.setRenderHint(QPainter::LosslessImageRendering, info.losslessImages);
         painter.translate(x, y);
         painter.scale(k, k);
         painter.setClipRect(QRectF(0, 0, rect.width(), rect.height()));

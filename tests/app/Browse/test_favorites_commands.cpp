@@ -199,6 +199,7 @@ TEST_F(FavoritesCommands, PrintingLeavesOutWhatCannotBeRendered)
     EXPECT_EQ(host.printCalls, 1);
     EXPECT_EQ(host.printed.size(), 2);
     EXPECT_TRUE(host.alerts[0].contains(QLatin1String("fav2.jpg")));
+    EXPECT_TRUE(host.alerts[0].startsWith(QLatin1String("One of the selected photos"))) << host.alerts[0].toStdString();
     EXPECT_FALSE(host.alerts[0].contains(QLatin1String("fav1.jpg")));
     host.unprintable = {P("/fav0.jpg"), P("/fav1.jpg"), P("/fav2.jpg")};
     const size_t alertsBefore = host.alerts.size();

@@ -142,12 +142,13 @@ TEST(PrintView, EachPageFitsItsImageUprightToTheImageableArea)
         long page;
         PrintView::Orientation orientation;
         double width, height;
+        bool lossless; // the pixels show on paper: not re-compressed
     } rows[] = {
-        {1, PrintView::Landscape, 720, 540}, // reduced
-        {2, PrintView::Portrait, 360, 720},  // enlarged to the page height
-        {3, PrintView::Landscape, 540, 540}, // a square prints landscape
-        {9, PrintView::Landscape, 720, 540}, // past the end: the first image
-        {0, PrintView::Landscape, 720, 540}, // before the start: the first image, not a crash
+        {1, PrintView::Landscape, 720, 540, false}, // reduced
+        {2, PrintView::Portrait, 360, 720, true},   // enlarged to the page height
+        {3, PrintView::Landscape, 540, 540, true},  // a square prints landscape
+        {9, PrintView::Landscape, 720, 540, false}, // past the end: the first image
+        {0, PrintView::Landscape, 720, 540, false}, // before the start: the first image, not a crash
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.page);
@@ -157,6 +158,7 @@ TEST(PrintView, EachPageFitsItsImageUprightToTheImageableArea)
         EXPECT_DOUBLE_EQ(r.height(), row.height);
         EXPECT_DOUBLE_EQ(view.frame().width(), row.width);
         EXPECT_EQ(view.printInfo().leftMargin, 0);
+        EXPECT_EQ(view.printInfo().losslessImages, row.lossless);
         EXPECT_TRUE(view.printInfo().horizontallyCentered && view.printInfo().verticallyCentered);
     }
 }

@@ -11,6 +11,7 @@
 #include "foundation/FileNames.h"
 
 #include <QClipboard>
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QMimeData>
@@ -175,12 +176,27 @@ TEST(PrintView, AFileThatCannotBeWrittenWholeIsToldAndTheOldOneKept)
     {
         kpv::test::FileSizeLimit full(1024); // the disk fills up partway through the pages
         EXPECT_FALSE(kpv::PrintPanel::printView(printer, view));
+        EXPECT_FALSE(view.printInfo().failure.isEmpty()) << "the user is told why";
     }
     EXPECT_EQ(kpv::test::checksum(pdf), before);
     EXPECT_EQ(kpv::test::entriesOf(dir.path()), QStringList{QStringLiteral("out.pdf")});
 
+    // A folder that turned read-only after the panel checked it: the reason names the file.
+    {
+        const QString folder = dir.filePath(QStringLiteral("locked"));
+        ASSERT_TRUE(QDir().mkdir(folder));
+        ASSERT_TRUE(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        kpv::test::NoPermissionOverride asUser;
+        printer.setOutputFileName(QDir(folder).filePath(QStringLiteral("new.pdf")));
+        EXPECT_FALSE(kpv::PrintPanel::printView(printer, view));
+        EXPECT_TRUE(view.printInfo().failure.contains(QStringLiteral("new.pdf"))) << view.printInfo().failure.toStdString();
+        EXPECT_TRUE(kpv::test::entriesOf(folder).isEmpty());
+        printer.setOutputFileName(pdf);
+    }
+
     // With room, the same printer replaces it whole.
     ASSERT_TRUE(kpv::PrintPanel::printView(printer, view));
+    EXPECT_TRUE(view.printInfo().failure.isEmpty());
     QFile f(pdf);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QByteArray bytes = f.readAll();
