@@ -535,6 +535,78 @@ TEST(ImageBrowserKeys, ABandDraggedOverTheBackgroundSelectsThePhotosItMeets)
     EXPECT_FALSE(browser.selectionIndexes().count(2)) << "columns the band did not reach stay out";
 }
 
+// A band held past the bottom or top edge keeps the grid scrolling on the clock, faster the
+// farther out the pointer is, with the photos that scroll in joining the selection (as they do
+// for a wheel turned meanwhile); it stops when the pointer comes back, the button is let go, or
+// the grid ends.
+TEST(ImageBrowserKeys, ABandHeldPastAnEdgeKeepsScrollingAndSelecting)
+{
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    const auto restore = qScopeGuard([] { kpv::RunLoop::main().setClock(nullptr); });
+    OpenerGrid grid(81, QStringLiteral("a"), true);
+    FavImageBrowserView& browser = grid.browser;
+    browser.setAllowsMultipleSelection(true);
+    const double height = browser.bounds().height();
+    auto mouse = [&](kpv::EventType type, kpv::Point inView) {
+        auto e = kpv::Event::mouseEvent(type, browser.convertPointToView(inView, nullptr), nullptr, 0);
+        if (type == kpv::LeftMouseDown)
+            browser.mouseDown(*e);
+        else if (type == kpv::LeftMouseDragged)
+            browser.mouseDragged(*e);
+        else
+            browser.mouseUp(*e);
+    };
+    // The band from the top left corner spans the first two columns down to the pointer's row.
+    auto bandedDownToView = [&] {
+        std::set<std::size_t> expected;
+        for (std::size_t i = 0; i < browser.numberOfItems(); ++i)
+            if (i % 4 < 2 && browser.layout().cellFrame(i).minY() < browser.scrollOffset() + height)
+                expected.insert(i);
+        return expected;
+    };
+    auto scrolledIn = [&](double seconds) {
+        const double before = browser.scrollOffset();
+        clock.advance(seconds);
+        return browser.scrollOffset() - before;
+    };
+
+    mouse(kpv::LeftMouseDown, {2, 2});
+    mouse(kpv::LeftMouseDragged, {150, height - 20});
+    auto notch = kpv::Event::mouseEvent(kpv::ScrollWheel, browser.convertPointToView({150, height - 20}, nullptr), nullptr);
+    notch->setScrollingDelta(0, -1);
+    browser.scrollWheel(*notch);
+    ASSERT_GT(browser.scrollOffset(), 0.0);
+    EXPECT_EQ(browser.selectionIndexes(), bandedDownToView()) << "a wheel turned while the band is held";
+    mouse(kpv::LeftMouseDragged, {150, height + 10});
+    const double near = scrolledIn(0.5);
+    EXPECT_GT(near, 0.0) << "held still past the bottom, the grid scrolls on";
+    EXPECT_EQ(browser.selectionIndexes(), bandedDownToView()) << "the band follows the rows that scroll in";
+    mouse(kpv::LeftMouseDragged, {150, height + 80});
+    EXPECT_GT(scrolledIn(0.5), near) << "faster farther out";
+    EXPECT_EQ(browser.selectionIndexes(), bandedDownToView());
+
+    mouse(kpv::LeftMouseDragged, {150, height - 20});
+    EXPECT_EQ(scrolledIn(1.0), 0.0) << "back inside, the scrolling stops";
+    EXPECT_FALSE(browser.isAutoscrolling());
+    mouse(kpv::LeftMouseDragged, {150, height - 1});
+    EXPECT_GT(scrolledIn(0.3), 0.0) << "at the very edge it scrolls too: a grid at the screen's foot has no outside";
+    mouse(kpv::LeftMouseDragged, {150, -20});
+    EXPECT_LT(scrolledIn(0.3), 0.0) << "past the top it scrolls back up";
+    mouse(kpv::LeftMouseUp, {150, -20});
+    EXPECT_EQ(scrolledIn(1.0), 0.0) << "letting go stops it";
+    EXPECT_FALSE(browser.isAutoscrolling());
+
+    browser.setScrollOffset(0);
+    mouse(kpv::LeftMouseDown, {2, 2});
+    mouse(kpv::LeftMouseDragged, {150, height + 40});
+    clock.advance(30.0);
+    EXPECT_FALSE(browser.isAutoscrolling()) << "the end of the grid stops it";
+    EXPECT_EQ(browser.selectionIndexes(), bandedDownToView());
+    EXPECT_TRUE(browser.selectionIndexes().count(80)) << "down to the last photo";
+    mouse(kpv::LeftMouseUp, {150, height + 40});
+}
+
 // The favourites grid leaves its right clicks to the window's content, whose context menu acts on
 // the chosen favourites: a right click chooses the photo under it and goes on, and the menu key
 // does the same on the photo the arrows moved to.
