@@ -766,7 +766,8 @@ double LMImageBrowserView::autoscrollSpeed(double distance)
 void LMImageBrowserView::autoscrollStep()
 {
     const double past = distancePastEdge(m_bandPointer);
-    if (!m_banding || past == 0) {
+    // Out of sight the release may never come: no scrolling what nobody sees.
+    if (!m_banding || past == 0 || isHiddenOrHasHiddenAncestor()) {
         stopAutoscroll();
         return;
     }
@@ -866,6 +867,25 @@ void LMImageBrowserView::mouseUp(const kpv::Event& e)
         setSelectionIndexes({m_pressedIndex});
         setRangeEnds(m_pressedIndex, m_pressedIndex);
     }
+    m_dragging = false;
+    m_pressedIndex = kNotFound;
+}
+
+void LMImageBrowserView::viewWillMoveToWindow(kpv::Window* newWindow)
+{
+    if (newWindow != window())
+        endPress();
+    kpv::View::viewWillMoveToWindow(newWindow);
+}
+
+void LMImageBrowserView::endPress()
+{
+    stopAutoscroll();
+    if (m_banding || m_dropIndex != kNotFound)
+        setNeedsDisplay();
+    m_banding = false;
+    m_bandBase.clear();
+    m_dropIndex = kNotFound;
     m_dragging = false;
     m_pressedIndex = kNotFound;
 }

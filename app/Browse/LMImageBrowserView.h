@@ -123,6 +123,11 @@ public:
     void mouseDown(const kpv::Event& e) override;
     void mouseDragged(const kpv::Event& e) override;
     void mouseUp(const kpv::Event& e) override;
+    // Ends a press in progress (a band, a reordering drag) as a release would, keeping the
+    // selection made so far. A grid whose mode is left while the button is held is hidden or
+    // taken out of its window and never hears the release: its mode ends the press instead.
+    void endPress();
+    void viewWillMoveToWindow(kpv::Window* window) override;
     void rightMouseDown(const kpv::Event& e) override;
     void scrollWheel(const kpv::Event& e) override;
     void keyDown(const kpv::Event& e) override;

@@ -1145,6 +1145,45 @@ TEST_F(ThumbnailMode, CellsFollowTheSizeSliderAndReadSharperPicturesOnlyWhenItRe
     EXPECT_TRUE(inSight(12));
 }
 
+// Esc while a band is held past the bottom: the grid goes, and the release it never hears must not
+// leave it scrolling out of sight or coming back with the band still drawn.
+TEST_F(ThumbnailMode, LeavingWhileABandIsHeldEndsTheBand)
+{
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    host.paths.clear();
+    for (int i = 0; i < 80; ++i)
+        host.paths.append(P(QStringLiteral("/band%1.jpg").arg(i)));
+    kpv::Window window(kpv::Rect(0, 0, 800, 600), 0);
+    window.contentView()->addSubview(&host.container);
+    const auto cleanUp = qScopeGuard([&] {
+        host.container.removeFromSuperview();
+        c.reset();
+        kpv::RunLoop::main().setClock(nullptr);
+    });
+    enter();
+    FavImageBrowserView& browser = *c->browser();
+    const kpv::Point corner = browser.convertPointToView({2, 2}, nullptr);
+    const kpv::Point below = browser.convertPointToView({300, browser.bounds().height() + 60}, nullptr);
+    ASSERT_EQ(browser.indexOfItemAtPoint({2, 2}), FavImageBrowserView::kNotFound);
+    window.sendEvent(kpv::Event::mouseEvent(kpv::LeftMouseDown, corner, &window, 0));
+    window.sendEvent(kpv::Event::mouseEvent(kpv::LeftMouseDragged, below, &window, 0));
+    clock.advance(0.2);
+    ASSERT_TRUE(browser.isAutoscrolling());
+    const std::set<std::size_t> chosen = browser.selectionIndexes();
+
+    ASSERT_TRUE(c->handleKeyDown(53, true));
+    leave();
+    clock.advance(2.0);
+    window.sendEvent(kpv::Event::mouseEvent(kpv::LeftMouseUp, below, &window, 0));
+    EXPECT_FALSE(browser.isAutoscrolling());
+    const double offset = browser.scrollOffset();
+    clock.advance(2.0);
+    EXPECT_EQ(browser.scrollOffset(), offset) << "scrolled on out of sight";
+    EXPECT_TRUE(browser.selectionBand().isEmpty());
+    EXPECT_EQ(browser.selectionIndexes(), chosen) << "what the band chose stays chosen";
+}
+
 TEST_F(ThumbnailMode, ExitButtonZoomSliderAndContextMenu)
 {
     enter();
