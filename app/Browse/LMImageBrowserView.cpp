@@ -665,6 +665,19 @@ void LMImageBrowserView::drawMissingMark(kpv::GraphicsContext& g, const kpv::Rec
 
 // ---- Events ----
 
+kpv::View* LMImageBrowserView::hitTest(kpv::Point pointInSuperview)
+{
+    kpv::View* hit = kpv::View::hitTest(pointInSuperview);
+    kpv::View* child = hit;
+    while (child && child != this && child->superview() != this)
+        child = child->superview();
+    if (child && child != this)
+        for (const auto& entry : m_extraItemViewReps)
+            if (entry.second->view == child)
+                return this;
+    return hit;
+}
+
 void LMImageBrowserView::mouseDown(const kpv::Event& e)
 {
     const kpv::Point p = convertPointFromView(e.locationInWindow(), nullptr);

@@ -117,6 +117,9 @@ public:
     void requestVisiblePictures();
 
     // ---- Events ----
+    // The overlays only dress the cells: a press on one is the grid's, so that the drag and the
+    // release still reach the grid after scrolling has put that overlay away or over another cell.
+    kpv::View* hitTest(kpv::Point pointInSuperview) override;
     bool acceptsFirstResponder() const override { return true; }
     void drawRect(const kpv::Rect& dirtyRect) override;
     void setFrame(const kpv::Rect& frame) override;

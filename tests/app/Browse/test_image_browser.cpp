@@ -607,6 +607,55 @@ TEST(ImageBrowserKeys, ABandHeldPastAnEdgeKeepsScrollingAndSelecting)
     mouse(kpv::LeftMouseUp, {150, height + 40});
 }
 
+// The favourites dress each picture with a shadow reaching into the gaps. A band begun on a shadow
+// must keep the pointer when scrolling puts that shadow away: the drag back inside stops the
+// scrolling and the release ends the band.
+TEST(ImageBrowserKeys, ABandBegunOnAPicturesShadowKeepsThePointerWhileTheGridScrolls)
+{
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    const auto restore = qScopeGuard([] { kpv::RunLoop::main().setClock(nullptr); });
+    struct Shadowed : Opener {
+        bool imageBrowserViewExtraItemViewOutside(LMImageBrowserView*, kpv::Point* leftTop, kpv::Point* rightBottom) override
+        {
+            *leftTop = {7, 6};
+            *rightBottom = {12, 12};
+            return true;
+        }
+    } src;
+    for (int i = 0; i < 60; ++i) {
+        src.items.push_back(std::make_unique<Item>());
+        src.items.back()->uid = QStringLiteral("s%1").arg(i);
+    }
+    src.plainViews = true;
+    kpv::Window window(kpv::Rect(0, 0, 600, 400), 0);
+    auto* browser = new FavImageBrowserView(kpv::Rect(0, 0, gridWidth(4), 3 * 91 + 20));
+    window.contentView()->addSubview(browser);
+    browser->setCellSize({100, 75});
+    browser->setAllowsMultipleSelection(true);
+    browser->setDataSource(&src);
+    browser->setDelegate(&src);
+    browser->reloadData();
+    auto send = [&](kpv::EventType type, kpv::Point inView) {
+        window.sendEvent(kpv::Event::mouseEvent(type, browser->convertPointToView(inView, nullptr), &window, 0));
+    };
+    const kpv::Rect picture = browser->itemImageFrameAtIndex(0);
+    const kpv::Point onShadow{picture.maxX() + 6, picture.midY()};
+    ASSERT_EQ(browser->indexOfItemAtPoint(onShadow), FavImageBrowserView::kNotFound);
+
+    send(kpv::LeftMouseDown, onShadow);
+    send(kpv::LeftMouseDragged, {300, browser->bounds().height() + 30});
+    clock.advance(1.0);
+    ASSERT_GT(browser->scrollOffset(), 300.0) << "scrolled past the row the press began on";
+    send(kpv::LeftMouseDragged, {300, browser->bounds().height() / 2});
+    const double offset = browser->scrollOffset();
+    clock.advance(1.0);
+    EXPECT_EQ(browser->scrollOffset(), offset) << "the drag back inside was lost";
+    send(kpv::LeftMouseUp, {300, browser->bounds().height() / 2});
+    EXPECT_TRUE(browser->selectionBand().isEmpty()) << "the release was lost";
+    EXPECT_TRUE(browser->selectionIndexes().count(1));
+}
+
 // The favourites grid leaves its right clicks to the window's content, whose context menu acts on
 // the chosen favourites: a right click chooses the photo under it and goes on, and the menu key
 // does the same on the photo the arrows moved to.
