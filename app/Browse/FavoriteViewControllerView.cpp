@@ -248,6 +248,9 @@ void FavoriteViewController::enterMode(long oldMode)
 
 void FavoriteViewController::leaveMode(long newMode)
 {
+    // A band or a drag held while the mode goes would never hear its release.
+    if (m_browser)
+        m_browser->endPress();
     // The keys go back to the viewer: the grid, out of sight from now on, lets them go.
     if (kpv::Window* w = m_host.window(); w && w->firstResponder() == m_browser)
         w->makeFirstResponder(nullptr);

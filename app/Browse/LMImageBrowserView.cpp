@@ -71,6 +71,7 @@ LMImageBrowserView::~LMImageBrowserView()
     *m_self = nullptr;
     if (m_cellSizeRestTimer)
         m_cellSizeRestTimer->invalidate();
+    stopAutoscroll();
     if (m_pictureQueue) {
         m_pictureQueue->cancelAllOperations();
         m_pictureQueue->waitUntilAllOperationsAreFinished();
@@ -664,6 +665,19 @@ void LMImageBrowserView::drawMissingMark(kpv::GraphicsContext& g, const kpv::Rec
 
 // ---- Events ----
 
+kpv::View* LMImageBrowserView::hitTest(kpv::Point pointInSuperview)
+{
+    kpv::View* hit = kpv::View::hitTest(pointInSuperview);
+    kpv::View* child = hit;
+    while (child && child != this && child->superview() != this)
+        child = child->superview();
+    if (child && child != this)
+        for (const auto& entry : m_extraItemViewReps)
+            if (entry.second->view == child)
+                return this;
+    return hit;
+}
+
 void LMImageBrowserView::mouseDown(const kpv::Event& e)
 {
     const kpv::Point p = convertPointFromView(e.locationInWindow(), nullptr);
@@ -672,6 +686,7 @@ void LMImageBrowserView::mouseDown(const kpv::Event& e)
     m_pressPoint = p;
     m_dragging = false;
     m_banding = false;
+    stopAutoscroll();
     const auto flags = e.modifierFlags();
     if (index == kNotFound) {
         const bool keep = m_allowsMultipleSelection && (flags & (kpv::CommandKeyMask | kpv::ShiftKeyMask));
@@ -727,14 +742,9 @@ kpv::Rect LMImageBrowserView::selectionBand() const
 
 void LMImageBrowserView::dragBandTo(kpv::Point p)
 {
-    // Past the top or bottom edge the grid scrolls on by how far the pointer went.
+    m_bandPointer = p;
     const double height = bounds().height();
-    if (p.y < 0)
-        setScrollOffset(m_scrollOffset + p.y);
-    else if (p.y > height)
-        setScrollOffset(m_scrollOffset + (p.y - height));
-    const kpv::Point end = toContent({std::clamp(p.x, 0.0, bounds().width()), std::clamp(p.y, 0.0, height)});
-    m_bandEnd = end;
+    m_bandEnd = toContent({std::clamp(p.x, 0.0, bounds().width()), std::clamp(p.y, 0.0, height)});
     const kpv::Rect band = selectionBand();
     std::set<std::size_t> next = m_bandBase;
     for (std::size_t i : m_layout.visibleIndexes(band.y(), std::max(band.height(), 1.0))) {
@@ -746,6 +756,48 @@ void LMImageBrowserView::dragBandTo(kpv::Point p)
     // Keys go on from the selection's ends, not from a range made before.
     setRangeEnds(kNotFound, kNotFound);
     setNeedsDisplay();
+}
+
+double LMImageBrowserView::distancePastEdge(kpv::Point p) const
+{
+    // Measured from a line kAutoscrollEdgeZone inside the edge, so that a grid reaching the
+    // screen's edge, which the pointer cannot pass, scrolls too.
+    if (p.y < kAutoscrollEdgeZone)
+        return p.y - kAutoscrollEdgeZone;
+    const double bottom = bounds().height() - kAutoscrollEdgeZone;
+    return p.y > bottom ? p.y - bottom : 0.0;
+}
+
+double LMImageBrowserView::autoscrollSpeed(double distance)
+{
+    constexpr double kCrawl = 120.0;      // points a second just past the edge
+    constexpr double kPerPoint = 12.0;    // and this much more for each point farther out
+    constexpr double kFastest = 4000.0;
+    return std::min(kFastest, kCrawl + kPerPoint * std::abs(distance));
+}
+
+void LMImageBrowserView::autoscrollStep()
+{
+    const double past = distancePastEdge(m_bandPointer);
+    // Out of sight the release may never come: no scrolling what nobody sees.
+    if (!m_banding || past == 0 || isHiddenOrHasHiddenAncestor()) {
+        stopAutoscroll();
+        return;
+    }
+    const double before = m_scrollOffset;
+    const double step = autoscrollSpeed(past) * kAutoscrollInterval;
+    setScrollOffset(m_scrollOffset + (past < 0 ? -step : step));
+    // The band's far end stays under the pointer, so it reaches the rows that scroll in.
+    dragBandTo(m_bandPointer);
+    if (m_scrollOffset == before)
+        stopAutoscroll(); // the end of the grid
+}
+
+void LMImageBrowserView::stopAutoscroll()
+{
+    if (m_autoscrollTimer)
+        m_autoscrollTimer->invalidate();
+    m_autoscrollTimer.reset();
 }
 
 void LMImageBrowserView::setDropMarker(std::size_t index, kpv::Point p)
@@ -781,6 +833,20 @@ void LMImageBrowserView::mouseDragged(const kpv::Event& e)
     const kpv::Point p = convertPointFromView(e.locationInWindow(), nullptr);
     if (m_banding) {
         dragBandTo(p);
+        if (distancePastEdge(p) == 0) {
+            stopAutoscroll();
+        } else if (!m_autoscrollTimer) {
+            // Common: the steps go on inside a nested loop the drag may run in.
+            m_autoscrollTimer = kpv::Timer::scheduled(
+                kAutoscrollInterval, true,
+                [self = std::weak_ptr<LMImageBrowserView*>(m_self)](kpv::Timer&) {
+                    if (auto s = self.lock(); s && *s)
+                        (*s)->autoscrollStep();
+                },
+                kpv::TimerMode::Common);
+            // The first step at once, so that the grid answers the pointer leaving it.
+            autoscrollStep();
+        }
         return;
     }
     if (m_pressedIndex == kNotFound)
@@ -801,6 +867,7 @@ void LMImageBrowserView::mouseUp(const kpv::Event& e)
 {
     const kpv::Point p = convertPointFromView(e.locationInWindow(), nullptr);
     if (m_banding) {
+        stopAutoscroll();
         m_banding = false;
         m_bandBase.clear();
         setNeedsDisplay();
@@ -813,6 +880,25 @@ void LMImageBrowserView::mouseUp(const kpv::Event& e)
         setSelectionIndexes({m_pressedIndex});
         setRangeEnds(m_pressedIndex, m_pressedIndex);
     }
+    m_dragging = false;
+    m_pressedIndex = kNotFound;
+}
+
+void LMImageBrowserView::viewWillMoveToWindow(kpv::Window* newWindow)
+{
+    if (newWindow != window())
+        endPress();
+    kpv::View::viewWillMoveToWindow(newWindow);
+}
+
+void LMImageBrowserView::endPress()
+{
+    stopAutoscroll();
+    if (m_banding || m_dropIndex != kNotFound)
+        setNeedsDisplay();
+    m_banding = false;
+    m_bandBase.clear();
+    m_dropIndex = kNotFound;
     m_dragging = false;
     m_pressedIndex = kNotFound;
 }
@@ -845,6 +931,8 @@ void LMImageBrowserView::scrollWheel(const kpv::Event& e)
     // A touchpad reports pixels; a wheel reports notches, each a step of three lines.
     const double dy = e.scrollingDeltaY();
     setScrollOffset(m_scrollOffset - (e.hasPreciseScrollingDeltas() ? dy : dy * kWheelNotchPixels));
+    if (m_banding)
+        dragBandTo(m_bandPointer); // a band held meanwhile reaches the rows that come into sight
 }
 
 std::size_t LMImageBrowserView::indexForKey(unsigned short keyCode, std::size_t from) const

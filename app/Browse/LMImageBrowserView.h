@@ -117,12 +117,20 @@ public:
     void requestVisiblePictures();
 
     // ---- Events ----
+    // The overlays only dress the cells: a press on one is the grid's, so that the drag and the
+    // release still reach the grid after scrolling has put that overlay away or over another cell.
+    kpv::View* hitTest(kpv::Point pointInSuperview) override;
     bool acceptsFirstResponder() const override { return true; }
     void drawRect(const kpv::Rect& dirtyRect) override;
     void setFrame(const kpv::Rect& frame) override;
     void mouseDown(const kpv::Event& e) override;
     void mouseDragged(const kpv::Event& e) override;
     void mouseUp(const kpv::Event& e) override;
+    // Ends a press in progress (a band, a reordering drag) as a release would, keeping the
+    // selection made so far. A grid whose mode is left while the button is held is hidden or
+    // taken out of its window and never hears the release: its mode ends the press instead.
+    void endPress();
+    void viewWillMoveToWindow(kpv::Window* window) override;
     void rightMouseDown(const kpv::Event& e) override;
     void scrollWheel(const kpv::Event& e) override;
     void keyDown(const kpv::Event& e) override;
@@ -136,9 +144,20 @@ public:
     std::size_t indexForKey(unsigned short keyCode, std::size_t from) const;
 
     // A press on the background and a drag span a band: the items whose cells it meets are
-    // selected, added to the selection kept from the press when Shift or Ctrl was held. A drag
-    // past the top or bottom edge scrolls on. The band in content coordinates, empty when none.
+    // selected, added to the selection kept from the press when Shift or Ctrl was held. The band
+    // in content coordinates, empty when none.
     kpv::Rect selectionBand() const;
+    // While the band's pointer stays past the top or bottom edge (or within kAutoscrollEdgeZone
+    // of it) the grid keeps scrolling on a timer, kAutoscrollInterval seconds a step, the faster
+    // the farther the pointer is past the edge (see autoscrollSpeed), and the band follows. It
+    // stops when the button is released, the pointer comes back inside, or the grid's end is
+    // reached.
+    static constexpr double kAutoscrollInterval = 1.0 / 30.0;
+    static constexpr double kAutoscrollEdgeZone = 6.0;
+    // Points a second for a pointer `distance` points past an edge: a slow crawl just past it,
+    // growing with the distance, at most a few screens a second.
+    static double autoscrollSpeed(double distance);
+    bool isAutoscrolling() const { return m_autoscrollTimer != nullptr; }
 
     // While photos are dragged within a grid that reorders, a bar in the gap where they will land
     // (view coordinates); empty otherwise.
@@ -224,11 +243,18 @@ private:
     bool m_dragging = false;
 
     void dragBandTo(kpv::Point pointInView);
+    // How far the point is past the top (negative) or bottom (positive) edge's scrolling line;
+    // 0 between them.
+    double distancePastEdge(kpv::Point pointInView) const;
+    void autoscrollStep();
+    void stopAutoscroll();
     void setDropMarker(std::size_t index, kpv::Point pointInView);
     std::size_t m_dropIndex = kNotFound; // where a reordering drag lands now
     kpv::Point m_dropPoint;
     bool m_banding = false;
     kpv::Point m_bandStart;   // content coordinates
     kpv::Point m_bandEnd;     // content coordinates
+    kpv::Point m_bandPointer; // view coordinates, where the pointer last was
+    std::shared_ptr<kpv::Timer> m_autoscrollTimer;
     std::set<std::size_t> m_bandBase; // the selection a Shift or Ctrl press keeps
 };

@@ -280,6 +280,8 @@ void ThumbnailViewController::didChangeMainShowMode(const QVariantMap& userInfo)
     }
     if (oldMode != 64)
         return;
+    // A band or a drag held while the mode goes would never hear its release.
+    m_browser->endPress();
     m_folderWatcher.reset();
     if (m_eventMonitor) {
         LMEventMonitorCenter::eventMonitorCenter().removeMonitor(m_eventMonitor);

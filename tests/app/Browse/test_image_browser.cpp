@@ -535,6 +535,95 @@ TEST(ImageBrowserKeys, ABandDraggedOverTheBackgroundSelectsThePhotosItMeets)
     EXPECT_FALSE(browser.selectionIndexes().count(2)) << "columns the band did not reach stay out";
 }
 
+// A band held past the bottom or top edge keeps the grid scrolling on the clock, faster the
+// farther out the pointer is, with the photos that scroll in joining the selection (as they do
+// for a wheel turned meanwhile); it stops when the pointer comes back, the button is let go, or
+// the grid ends. The band begins on a picture's shadow, as in the favourites: scrolling puts that
+// shadow away, and the grid must still hear the pointer.
+TEST(ImageBrowserKeys, ABandHeldPastAnEdgeKeepsScrollingAndSelecting)
+{
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    const auto restore = qScopeGuard([] { kpv::RunLoop::main().setClock(nullptr); });
+    struct Shadowed : Opener {
+        bool imageBrowserViewExtraItemViewOutside(LMImageBrowserView*, kpv::Point* leftTop, kpv::Point* rightBottom) override
+        {
+            *leftTop = {7, 6};
+            *rightBottom = {12, 12};
+            return true;
+        }
+    } src;
+    for (int i = 0; i < 81; ++i) {
+        src.items.push_back(std::make_unique<Item>());
+        src.items.back()->uid = QStringLiteral("a%1").arg(i);
+    }
+    src.plainViews = true;
+    kpv::Window window(kpv::Rect(0, 0, 600, 400), 0);
+    auto* grid = new FavImageBrowserView(kpv::Rect(0, 0, gridWidth(4), 3 * 91 + 20));
+    window.contentView()->addSubview(grid);
+    FavImageBrowserView& browser = *grid;
+    browser.setCellSize({100, 75});
+    browser.setAllowsMultipleSelection(true);
+    browser.setDataSource(&src);
+    browser.setDelegate(&src);
+    browser.reloadData();
+    const double height = browser.bounds().height();
+    auto mouse = [&](kpv::EventType type, kpv::Point inView) {
+        window.sendEvent(kpv::Event::mouseEvent(type, browser.convertPointToView(inView, nullptr), &window, 0));
+    };
+    const kpv::Rect picture = browser.itemImageFrameAtIndex(0);
+    const kpv::Point onShadow{picture.maxX() + 6, picture.minY() + 2};
+    ASSERT_EQ(browser.indexOfItemAtPoint(onShadow), FavImageBrowserView::kNotFound);
+    // From there to x 150 the band spans the second column, down to the pointer's row.
+    auto bandedDownToView = [&] {
+        std::set<std::size_t> expected;
+        for (std::size_t i = 0; i < browser.numberOfItems(); ++i)
+            if (i % 4 == 1 && browser.layout().cellFrame(i).minY() < browser.scrollOffset() + height)
+                expected.insert(i);
+        return expected;
+    };
+    auto scrolledIn = [&](double seconds) {
+        const double before = browser.scrollOffset();
+        clock.advance(seconds);
+        return browser.scrollOffset() - before;
+    };
+
+    mouse(kpv::LeftMouseDown, onShadow);
+    mouse(kpv::LeftMouseDragged, {150, height - 20});
+    auto notch = kpv::Event::mouseEvent(kpv::ScrollWheel, browser.convertPointToView({150, height - 20}, nullptr), nullptr);
+    notch->setScrollingDelta(0, -1);
+    browser.scrollWheel(*notch);
+    ASSERT_GT(browser.scrollOffset(), 0.0);
+    EXPECT_EQ(browser.selectionIndexes(), bandedDownToView()) << "a wheel turned while the band is held";
+    mouse(kpv::LeftMouseDragged, {150, height + 10});
+    const double near = scrolledIn(0.5);
+    EXPECT_GT(near, 0.0) << "held still past the bottom, the grid scrolls on";
+    EXPECT_EQ(browser.selectionIndexes(), bandedDownToView()) << "the band follows the rows that scroll in";
+    mouse(kpv::LeftMouseDragged, {150, height + 80});
+    EXPECT_GT(scrolledIn(0.5), near) << "faster farther out";
+    EXPECT_EQ(browser.selectionIndexes(), bandedDownToView());
+
+    mouse(kpv::LeftMouseDragged, {150, height - 20});
+    EXPECT_EQ(scrolledIn(1.0), 0.0) << "back inside, the scrolling stops";
+    EXPECT_FALSE(browser.isAutoscrolling());
+    mouse(kpv::LeftMouseDragged, {150, height - 1});
+    EXPECT_GT(scrolledIn(0.3), 0.0) << "at the very edge it scrolls too: a grid at the screen's foot has no outside";
+    mouse(kpv::LeftMouseDragged, {150, -20});
+    EXPECT_LT(scrolledIn(0.3), 0.0) << "past the top it scrolls back up";
+    mouse(kpv::LeftMouseUp, {150, -20});
+    EXPECT_EQ(scrolledIn(1.0), 0.0) << "letting go stops it";
+    EXPECT_TRUE(browser.selectionBand().isEmpty());
+
+    browser.setScrollOffset(0);
+    mouse(kpv::LeftMouseDown, onShadow);
+    mouse(kpv::LeftMouseDragged, {150, height + 40});
+    clock.advance(30.0);
+    EXPECT_FALSE(browser.isAutoscrolling()) << "the end of the grid stops it";
+    EXPECT_EQ(browser.selectionIndexes(), bandedDownToView());
+    EXPECT_TRUE(browser.selectionIndexes().count(77)) << "down to the last row";
+    mouse(kpv::LeftMouseUp, {150, height + 40});
+}
+
 // The favourites grid leaves its right clicks to the window's content, whose context menu acts on
 // the chosen favourites: a right click chooses the photo under it and goes on, and the menu key
 // does the same on the photo the arrows moved to.
@@ -1071,6 +1160,45 @@ TEST_F(ThumbnailMode, CellsFollowTheSizeSliderAndReadSharperPicturesOnlyWhenItRe
     browser.renderToImage(1.0);
     EXPECT_TRUE(sharp());
     EXPECT_TRUE(inSight(12));
+}
+
+// Esc while a band is held past the bottom: the grid goes, and the release it never hears must not
+// leave it scrolling out of sight or coming back with the band still drawn.
+TEST_F(ThumbnailMode, LeavingWhileABandIsHeldEndsTheBand)
+{
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    host.paths.clear();
+    for (int i = 0; i < 80; ++i)
+        host.paths.append(P(QStringLiteral("/band%1.jpg").arg(i)));
+    kpv::Window window(kpv::Rect(0, 0, 800, 600), 0);
+    window.contentView()->addSubview(&host.container);
+    const auto cleanUp = qScopeGuard([&] {
+        host.container.removeFromSuperview();
+        c.reset();
+        kpv::RunLoop::main().setClock(nullptr);
+    });
+    enter();
+    FavImageBrowserView& browser = *c->browser();
+    const kpv::Point corner = browser.convertPointToView({2, 2}, nullptr);
+    const kpv::Point below = browser.convertPointToView({300, browser.bounds().height() + 60}, nullptr);
+    ASSERT_EQ(browser.indexOfItemAtPoint({2, 2}), FavImageBrowserView::kNotFound);
+    window.sendEvent(kpv::Event::mouseEvent(kpv::LeftMouseDown, corner, &window, 0));
+    window.sendEvent(kpv::Event::mouseEvent(kpv::LeftMouseDragged, below, &window, 0));
+    clock.advance(0.2);
+    ASSERT_TRUE(browser.isAutoscrolling());
+    const std::set<std::size_t> chosen = browser.selectionIndexes();
+
+    ASSERT_TRUE(c->handleKeyDown(53, true));
+    leave();
+    clock.advance(2.0);
+    window.sendEvent(kpv::Event::mouseEvent(kpv::LeftMouseUp, below, &window, 0));
+    EXPECT_FALSE(browser.isAutoscrolling());
+    const double offset = browser.scrollOffset();
+    clock.advance(2.0);
+    EXPECT_EQ(browser.scrollOffset(), offset) << "scrolled on out of sight";
+    EXPECT_TRUE(browser.selectionBand().isEmpty());
+    EXPECT_EQ(browser.selectionIndexes(), chosen) << "what the band chose stays chosen";
 }
 
 TEST_F(ThumbnailMode, ExitButtonZoomSliderAndContextMenu)
