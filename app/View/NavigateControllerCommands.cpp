@@ -543,19 +543,25 @@ void NavigateController::setCurFileToDesktop()
     const LMNavFileInfoPtr info = curFileInfo();
     if (!info)
         return;
-    const QString dir = m_host->temporaryDirectoryWithSubDir(QStringLiteral("DesktopCache"));
-    if (dir.isEmpty())
+    const QString source = info->filePath().path();
+    const bool turned = m_openGLView && m_openGLView->angleRotate().isRotatedOrFlipped();
+    const bool asItIs = !turned && isSupportedDesktopImage(source);
+    // A photo on the local disk goes to the desktop as it is; only a copy needs the cache folder.
+    if (asItIs && !kpv::fileNameHasRawBytes(source) && LMPathTools::isFileOnLocalDisk(source)) {
+        setDesktopImageForFile(source);
         return;
+    }
+    const QString dir = m_host->temporaryDirectoryWithSubDir(QStringLiteral("DesktopCache"));
+    if (dir.isEmpty()) {
+        m_host->beginAlertSheet(m_host->localizedString(QStringLiteral("IDS_FailedSetDesktop")),
+                                m_host->localizedString(QStringLiteral("IDS_OK")), QString(), QString(),
+                                m_host->localizedString(QStringLiteral("IDS_DesktopCopyNoFolder")), nullptr);
+        return;
+    }
     static const QDateTime reference(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
     const qint64 ms = reference.msecsTo(QDateTime::currentDateTimeUtc());
     const QString target = QDir(dir).filePath(QStringLiteral("%1.jpg").arg(ms));
-    const QString source = info->filePath().path();
-    const bool turned = m_openGLView && m_openGLView->angleRotate().isRotatedOrFlipped();
-    if (!turned && isSupportedDesktopImage(source)) {
-        if (!kpv::fileNameHasRawBytes(source) && LMPathTools::isFileOnLocalDisk(source)) {
-            setDesktopImageForFile(source);
-            return;
-        }
+    if (asItIs) {
         // Files on removable or network volumes may go away, and some desktops keep the picture's
         // name only as UTF-8 text: the desktop gets its own copy, under a plain name. The copy
         // goes by the name's bytes.

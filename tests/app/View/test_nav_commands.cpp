@@ -59,8 +59,7 @@ public:
     }
     QString temporaryDirectoryWithSubDir(const QString &sub) const override
     {
-        QDir(tempRoot).mkpath(sub);
-        return QDir(tempRoot).filePath(sub);
+        return QDir(tempRoot).mkpath(sub) ? QDir(tempRoot).filePath(sub) : QString();
     }
     kpv::WorkspaceServices *workspaceServices() override
     {
@@ -592,6 +591,35 @@ TEST_F(CommandTest, DesktopPictureKeepsTheOldCopyUnlessTheNewOneWasSet)
     controller->setDesktopImageForFile(next);
     EXPECT_TRUE(QFile::exists(users));
     EXPECT_TRUE(QFile::exists(next));
+}
+
+// No cache folder can be made (the temporary folder's disk is full or read-only): a photo that
+// the desktop takes as it is still becomes the picture; a turned one, which needs a copy, says
+// why it cannot, where it used to do nothing at all.
+TEST_F(CommandTest, DesktopPictureWithoutATemporaryFolder)
+{
+    const QString blocker = dir.filePath("private");
+    QFile file(blocker);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)); // a file where the folder would go
+    file.close();
+    commandHost->tempRoot = blocker;
+    openReal({"a.png"});
+    controller->setCurFileToDesktop();
+    EXPECT_EQ(commandHost->workspace.desktopImage, paths[0].path());
+    EXPECT_TRUE(commandHost->alerts.isEmpty());
+
+    commandHost->workspace.desktopImage.clear();
+    LMNavFileInfoPtr info = controller->curFileInfo();
+    ASSERT_TRUE(info);
+    info->setImage(std::make_shared<LMImage>(pattern(), info->imgBaseInfo()), false, 1, 0);
+    controller->rotateCurFile(2);
+    view.endRotate();
+    controller->setCurFileToDesktop();
+    ASSERT_EQ(commandHost->alerts.size(), 1);
+    EXPECT_TRUE(commandHost->alerts[0].startsWith("IDS_FailedSetDesktop|IDS_OK|"));
+    EXPECT_EQ(commandHost->informatives.value(0), "IDS_DesktopCopyNoFolder");
+    EXPECT_TRUE(commandHost->workspace.desktopImage.isEmpty());
+    EXPECT_EQ(rgb(QImage(paths[0].path())), rgb(pattern())) << "the photo is unchanged";
 }
 
 TEST_F(CommandTest, RevealSaysSoWhenNoFileManagerStarts)
