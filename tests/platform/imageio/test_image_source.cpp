@@ -537,6 +537,64 @@ TEST(ImageSourceWebp, LosslessMatches)
     EXPECT_LE(maxChannelDifference(source->createImageAtIndex(0), original), 1);
 }
 
+// An animated WebP of one frame, `frame` drawn at `offset` on a canvas of `canvas`, as the
+// animation encoders write a first frame that leaves the canvas edges transparent.
+QByteArray animatedWebp(QSize canvas, QPoint offset, const QImage& frame)
+{
+    const QByteArray still = losslessWebp(frame);
+    const QByteArray bitstream = still.mid(12);  // the VP8L chunk, header and all
+    auto le = [](quint32 v, int bytes) {
+        QByteArray out;
+        for (int i = 0; i < bytes; ++i)
+            out.append(char((v >> (8 * i)) & 0xFF));
+        return out;
+    };
+    auto chunk = [&](const char* tag, const QByteArray& body) {
+        QByteArray out = QByteArray(tag, 4) + le(quint32(body.size()), 4) + body;
+        if (body.size() % 2)
+            out.append('\0');
+        return out;
+    };
+    const QByteArray vp8x = chunk("VP8X", le(0x12, 4) + le(quint32(canvas.width() - 1), 3) +
+                                              le(quint32(canvas.height() - 1), 3));
+    const QByteArray anim = chunk("ANIM", le(0xFFFFFFFF, 4) + le(0, 2));
+    const QByteArray anmf = chunk("ANMF", le(quint32(offset.x() / 2), 3) + le(quint32(offset.y() / 2), 3) +
+                                              le(quint32(frame.width() - 1), 3) + le(quint32(frame.height() - 1), 3) +
+                                              le(100, 3) + le(0, 1) + bitstream);
+    const QByteArray body = "WEBP" + vp8x + anim + anmf;
+    return "RIFF" + le(quint32(body.size()), 4) + body;
+}
+
+TEST(ImageSourceWebp, AnimationsFirstFrameSitsAtItsPlaceOnTheCanvas)
+{
+    struct Case {
+        QSize canvas;
+        QPoint offset;
+        QSize frame;
+    };
+    const Case cases[] = {
+        {{8, 6}, {2, 2}, {4, 2}},  // inside, transparent all round
+        {{8, 6}, {0, 0}, {8, 6}},  // the whole canvas
+        {{8, 6}, {4, 0}, {4, 6}},  // against the right edge
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(QStringLiteral("%1,%2 %3x%4").arg(c.offset.x()).arg(c.offset.y()).arg(c.frame.width()).arg(c.frame.height()).toStdString());
+        QImage frame(c.frame, QImage::Format_RGBA8888_Premultiplied);
+        frame.fill(QColor(255, 0, 0));
+        auto source = ImageSource::createWithData(animatedWebp(c.canvas, c.offset, frame));
+        ASSERT_TRUE(source);
+        EXPECT_EQ(source->reducedFrameSize(0, 1), c.canvas);
+        const QImage shown = source->createImageAtIndex(0);
+        ASSERT_EQ(shown.size(), c.canvas);
+        const QRect drawn(c.offset, c.frame);
+        for (int y = 0; y < c.canvas.height(); ++y)
+            for (int x = 0; x < c.canvas.width(); ++x)
+                ASSERT_EQ(shown.pixel(x, y), drawn.contains(x, y) ? qRgba(255, 0, 0, 255) : 0u) << x << "," << y;
+        const QImage thumbnail = source->createThumbnailAtIndex(0, 4, true);
+        EXPECT_EQ(thumbnail.size(), c.canvas.scaled(4, 4, Qt::KeepAspectRatio));
+    }
+}
+
 TEST(ImageSourceStraight, PngAndWebpKeepEveryStoredLevel)
 {
     // Levels that premultiplying merges: neighbours under low alpha.
