@@ -6,6 +6,7 @@
 #include "imageio/ImageDestination.h"
 #include "imageio/ImageProperties.h"
 #include "imageio/ImageSource.h"
+#include "imageio/UprightImage.h"
 #include "imageio_support.h"
 #include "../../support/LargePictures.h"
 
@@ -14,6 +15,7 @@
 #include <tiffio.h>
 #include <turbojpeg.h>
 #include <webp/encode.h>
+#include <zlib.h>
 
 #include <gtest/gtest.h>
 
@@ -504,6 +506,70 @@ TEST(ImageSourcePng, PaletteAndGreyPixelsAreTheLibrarysOwn)
                     EXPECT_EQ(maxChannelDifference(source->createImageInRect(0, QRect(5, 9, 30, 11), 1),
                                                    premultiplied.copy(5, 9, 30, 11)), 0);
                 }
+}
+
+// An EXIF block of one entry, the orientation, in the byte order `bigEndian` says.
+QByteArray exifOrientation(int orientation, bool bigEndian)
+{
+    auto put = [bigEndian](quint32 v, int bytes) {
+        QByteArray out;
+        for (int i = 0; i < bytes; ++i)
+            out.append(char((v >> (8 * (bigEndian ? bytes - 1 - i : i))) & 0xFF));
+        return out;
+    };
+    return QByteArray(bigEndian ? "MM" : "II") + put(42, 2) + put(8, 4) + put(1, 2) + put(0x0112, 2) + put(3, 2) +
+           put(1, 4) + put(quint32(orientation), 2) + put(0, 2) + put(0, 4);
+}
+
+QByteArray pngChunkNamed(const char* type, const QByteArray& body)
+{
+    QByteArray chunk;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        chunk.append(char((body.size() >> shift) & 0xFF));
+    chunk += QByteArray(type, 4) + body;
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(chunk.constData() + 4), uInt(chunk.size() - 4));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        chunk.append(char((crc >> shift) & 0xFF));
+    return chunk;
+}
+
+TEST(ImageSourcePng, ExifOrientationTurnsThePictureUprightHoweverTheChunkIsWritten)
+{
+    // Where the stored top-left pixel shows for each orientation, on an upright picture of w x h.
+    auto shownAt = [](int orientation, int w, int h) {
+        switch (orientation) {
+        case 2: case 6: return QPoint(w - 1, 0);
+        case 3: case 7: return QPoint(w - 1, h - 1);
+        case 4: case 8: return QPoint(0, h - 1);
+        default: return QPoint(0, 0);
+        }
+    };
+    enum Layout { BareLittleEndian, BareBigEndian, NamedAsInJpeg, AfterThePixels };
+    QTemporaryDir dir;
+    for (const QSize stored : {QSize(6, 4), QSize(4, 6)}) {
+        QImage picture(stored, QImage::Format_RGBA8888_Premultiplied);
+        picture.fill(QColor(0, 0, 255));
+        picture.setPixelColor(0, 0, QColor(255, 0, 0));
+        const QByteArray png = referencePng(picture, false, false);
+        for (int orientation = 1; orientation <= 8; ++orientation) {
+            for (Layout layout : {BareLittleEndian, BareBigEndian, NamedAsInJpeg, AfterThePixels}) {
+                SCOPED_TRACE(testing::Message() << stored.width() << "x" << stored.height() << " orientation "
+                                                << orientation << " layout " << layout);
+                const QByteArray exif = (layout == NamedAsInJpeg ? QByteArray("Exif\0\0", 6) : QByteArray()) +
+                                        exifOrientation(orientation, layout == BareBigEndian);
+                QByteArray file = png;
+                file.insert(layout == AfterThePixels ? file.size() - 12 : 33, pngChunkNamed("eXIf", exif));
+                const QString path = writeFile(dir, QStringLiteral("photo.png"), file);
+                auto source = ImageSource::createWithFile(path);
+                ASSERT_TRUE(source);
+                EXPECT_EQ(source->propertiesAtIndex(0).value(kCGImagePropertyOrientation).toInt(), orientation);
+                const QImage upright = decodeUprightImage(path, 0);
+                const QSize size = orientation >= 5 ? stored.transposed() : stored;
+                ASSERT_EQ(upright.size(), size);
+                EXPECT_EQ(upright.pixel(shownAt(orientation, size.width(), size.height())), qRgba(255, 0, 0, 255));
+            }
+        }
+    }
 }
 
 TEST(ImageSourcePng, InterlacedOpaqueBlackSurvives)
