@@ -4,6 +4,7 @@
 #include "imageio/ImageProperties.h"
 
 #include <exiv2/exiv2.hpp>
+#include <zlib.h>
 
 #include <QStringDecoder>
 
@@ -204,6 +205,46 @@ QByteArray withoutJpegProfile(const QByteArray& file)
     return renamed ? copy : file;
 }
 
+// A copy of a PNG file whose EXIF chunk (eXIf) starts with "Exif" and two zero bytes, with
+// those six bytes taken off and the chunk's length and checksum made anew; the file itself when
+// it is no PNG or its chunk starts otherwise. Each chunk's stated length is checked against the
+// bytes there are before it is stepped over.
+QByteArray withBarePngExif(const QByteArray& file)
+{
+    static const char kSignature[] = "\x89PNG\r\n\x1a\n";
+    static const char kExifName[] = {'E', 'x', 'i', 'f', 0, 0};
+    const auto* data = reinterpret_cast<const unsigned char*>(file.constData());
+    const size_t size = size_t(file.size());
+    if (size < 8 || std::memcmp(data, kSignature, 8) != 0)
+        return file;
+    size_t pos = 8;
+    while (size - pos >= 12) {
+        const size_t length = size_t(data[pos]) << 24 | size_t(data[pos + 1]) << 16 | size_t(data[pos + 2]) << 8 | data[pos + 3];
+        if (length > size - pos - 12)
+            break;
+        const unsigned char* type = data + pos + 4;
+        if (std::memcmp(type, "IEND", 4) == 0)
+            break;
+        if (std::memcmp(type, "eXIf", 4) == 0) {
+            if (length < sizeof kExifName || std::memcmp(type + 4, kExifName, sizeof kExifName) != 0)
+                return file;
+            const quint32 bare = quint32(length - sizeof kExifName);
+            QByteArray chunk;
+            chunk.reserve(qsizetype(bare) + 12);
+            for (int shift = 24; shift >= 0; shift -= 8)
+                chunk.append(char((bare >> shift) & 0xFF));
+            chunk.append("eXIf", 4);
+            chunk.append(reinterpret_cast<const char*>(type + 4 + sizeof kExifName), qsizetype(bare));
+            const uLong crc = ::crc32(0L, reinterpret_cast<const Bytef*>(chunk.constData() + 4), uInt(bare + 4));
+            for (int shift = 24; shift >= 0; shift -= 8)
+                chunk.append(char((crc >> shift) & 0xFF));
+            return file.left(qsizetype(pos)) + chunk + file.mid(qsizetype(pos + 12 + length));
+        }
+        pos += 12 + length;
+    }
+    return file;
+}
+
 std::unique_ptr<Exiv2::Image> openImage(const QByteArray& file)
 {
     prepareExiv2();
@@ -219,9 +260,10 @@ std::unique_ptr<Exiv2::Image> openImage(const QByteArray& file)
         // library give up on the whole file, the EXIF block with it: a portrait photo would show
         // on its side, without its date or camera. The file is read again without the profile,
         // which the viewer does not use.
-        if (e.code() != Exiv2::kerInvalidIccProfile)
-            throw;
-        const QByteArray rest = withoutJpegProfile(file);
+        // A PNG whose EXIF chunk starts with the "Exif" name a JPEG segment has, as some
+        // programs write it, is refused whole in the same way: it is read again with the name
+        // taken off, so that its orientation, date and camera are not lost.
+        const QByteArray rest = e.code() == Exiv2::kerInvalidIccProfile ? withoutJpegProfile(file) : withBarePngExif(file);
         if (rest.constData() == file.constData())
             throw;
         Exiv2::BasicIo::AutoPtr io(new Exiv2::MemIo);  // holds its own copy of the bytes

@@ -9,6 +9,7 @@
 #include <webp/demux.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace kpv {
 namespace {
@@ -220,10 +221,29 @@ private:
             *error = QStringLiteral("WebP frame is unreadable or exceeds the size limit");
         }
         if (demux) {
+            // The first frame may cover only part of the canvas: it is placed at its offset on a
+            // transparent canvas of the animation's size, the size the file's properties give.
+            if (!image.isNull() && (image.size() != m_size || iter.x_offset != 0 || iter.y_offset != 0))
+                image = placedOnCanvas(image, QPoint(iter.x_offset, iter.y_offset), error);
             WebPDemuxReleaseIterator(&iter);
             WebPDemuxDelete(demux);
         }
         return image;
+    }
+
+    // `frame` drawn at `offset` on a transparent picture of the canvas size, clipped to it.
+    QImage placedOnCanvas(const QImage& frame, QPoint offset, QString* error) const
+    {
+        QImage canvas = imageio_detail::allocateFrame(m_size.width(), m_size.height(), error);
+        if (canvas.isNull())
+            return {};
+        canvas.fill(0);
+        const QRect area = QRect(offset, frame.size()) & canvas.rect();
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            std::memcpy(canvas.scanLine(y) + size_t(area.left()) * 4,
+                        frame.constScanLine(y - offset.y()) + size_t(area.left() - offset.x()) * 4,
+                        size_t(area.width()) * 4);
+        return canvas;
     }
 
     const uint8_t* bytes() const { return reinterpret_cast<const uint8_t*>(m_data.constData()); }

@@ -6,6 +6,7 @@
 #include "imageio/ImageDestination.h"
 #include "imageio/ImageProperties.h"
 #include "imageio/ImageSource.h"
+#include "imageio/UprightImage.h"
 #include "imageio_support.h"
 #include "../../support/LargePictures.h"
 
@@ -14,6 +15,7 @@
 #include <tiffio.h>
 #include <turbojpeg.h>
 #include <webp/encode.h>
+#include <zlib.h>
 
 #include <gtest/gtest.h>
 
@@ -506,6 +508,70 @@ TEST(ImageSourcePng, PaletteAndGreyPixelsAreTheLibrarysOwn)
                 }
 }
 
+// An EXIF block of one entry, the orientation, in the byte order `bigEndian` says.
+QByteArray exifOrientation(int orientation, bool bigEndian)
+{
+    auto put = [bigEndian](quint32 v, int bytes) {
+        QByteArray out;
+        for (int i = 0; i < bytes; ++i)
+            out.append(char((v >> (8 * (bigEndian ? bytes - 1 - i : i))) & 0xFF));
+        return out;
+    };
+    return QByteArray(bigEndian ? "MM" : "II") + put(42, 2) + put(8, 4) + put(1, 2) + put(0x0112, 2) + put(3, 2) +
+           put(1, 4) + put(quint32(orientation), 2) + put(0, 2) + put(0, 4);
+}
+
+QByteArray pngChunkNamed(const char* type, const QByteArray& body)
+{
+    QByteArray chunk;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        chunk.append(char((body.size() >> shift) & 0xFF));
+    chunk += QByteArray(type, 4) + body;
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(chunk.constData() + 4), uInt(chunk.size() - 4));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        chunk.append(char((crc >> shift) & 0xFF));
+    return chunk;
+}
+
+TEST(ImageSourcePng, ExifOrientationTurnsThePictureUprightHoweverTheChunkIsWritten)
+{
+    // Where the stored top-left pixel shows for each orientation, on an upright picture of w x h.
+    auto shownAt = [](int orientation, int w, int h) {
+        switch (orientation) {
+        case 2: case 6: return QPoint(w - 1, 0);
+        case 3: case 7: return QPoint(w - 1, h - 1);
+        case 4: case 8: return QPoint(0, h - 1);
+        default: return QPoint(0, 0);
+        }
+    };
+    enum Layout { BareLittleEndian, BareBigEndian, NamedAsInJpeg, AfterThePixels };
+    QTemporaryDir dir;
+    for (const QSize stored : {QSize(6, 4), QSize(4, 6)}) {
+        QImage picture(stored, QImage::Format_RGBA8888_Premultiplied);
+        picture.fill(QColor(0, 0, 255));
+        picture.setPixelColor(0, 0, QColor(255, 0, 0));
+        const QByteArray png = referencePng(picture, false, false);
+        for (int orientation = 1; orientation <= 8; ++orientation) {
+            for (Layout layout : {BareLittleEndian, BareBigEndian, NamedAsInJpeg, AfterThePixels}) {
+                SCOPED_TRACE(testing::Message() << stored.width() << "x" << stored.height() << " orientation "
+                                                << orientation << " layout " << layout);
+                const QByteArray exif = (layout == NamedAsInJpeg ? QByteArray("Exif\0\0", 6) : QByteArray()) +
+                                        exifOrientation(orientation, layout == BareBigEndian);
+                QByteArray file = png;
+                file.insert(layout == AfterThePixels ? file.size() - 12 : 33, pngChunkNamed("eXIf", exif));
+                const QString path = writeFile(dir, QStringLiteral("photo.png"), file);
+                auto source = ImageSource::createWithFile(path);
+                ASSERT_TRUE(source);
+                EXPECT_EQ(source->propertiesAtIndex(0).value(kCGImagePropertyOrientation).toInt(), orientation);
+                const QImage upright = decodeUprightImage(path, 0);
+                const QSize size = orientation >= 5 ? stored.transposed() : stored;
+                ASSERT_EQ(upright.size(), size);
+                EXPECT_EQ(upright.pixel(shownAt(orientation, size.width(), size.height())), qRgba(255, 0, 0, 255));
+            }
+        }
+    }
+}
+
 TEST(ImageSourcePng, InterlacedOpaqueBlackSurvives)
 {
     QImage black(9, 9, QImage::Format_RGBA8888_Premultiplied);
@@ -535,6 +601,64 @@ TEST(ImageSourceWebp, LosslessMatches)
     ASSERT_TRUE(source);
     EXPECT_EQ(source->type(), ContentTypes::kWebp);
     EXPECT_LE(maxChannelDifference(source->createImageAtIndex(0), original), 1);
+}
+
+// An animated WebP of one frame, `frame` drawn at `offset` on a canvas of `canvas`, as the
+// animation encoders write a first frame that leaves the canvas edges transparent.
+QByteArray animatedWebp(QSize canvas, QPoint offset, const QImage& frame)
+{
+    const QByteArray still = losslessWebp(frame);
+    const QByteArray bitstream = still.mid(12);  // the VP8L chunk, header and all
+    auto le = [](quint32 v, int bytes) {
+        QByteArray out;
+        for (int i = 0; i < bytes; ++i)
+            out.append(char((v >> (8 * i)) & 0xFF));
+        return out;
+    };
+    auto chunk = [&](const char* tag, const QByteArray& body) {
+        QByteArray out = QByteArray(tag, 4) + le(quint32(body.size()), 4) + body;
+        if (body.size() % 2)
+            out.append('\0');
+        return out;
+    };
+    const QByteArray vp8x = chunk("VP8X", le(0x12, 4) + le(quint32(canvas.width() - 1), 3) +
+                                              le(quint32(canvas.height() - 1), 3));
+    const QByteArray anim = chunk("ANIM", le(0xFFFFFFFF, 4) + le(0, 2));
+    const QByteArray anmf = chunk("ANMF", le(quint32(offset.x() / 2), 3) + le(quint32(offset.y() / 2), 3) +
+                                              le(quint32(frame.width() - 1), 3) + le(quint32(frame.height() - 1), 3) +
+                                              le(100, 3) + le(0, 1) + bitstream);
+    const QByteArray body = "WEBP" + vp8x + anim + anmf;
+    return "RIFF" + le(quint32(body.size()), 4) + body;
+}
+
+TEST(ImageSourceWebp, AnimationsFirstFrameSitsAtItsPlaceOnTheCanvas)
+{
+    struct Case {
+        QSize canvas;
+        QPoint offset;
+        QSize frame;
+    };
+    const Case cases[] = {
+        {{8, 6}, {2, 2}, {4, 2}},  // inside, transparent all round
+        {{8, 6}, {0, 0}, {8, 6}},  // the whole canvas
+        {{8, 6}, {4, 0}, {4, 6}},  // against the right edge
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(QStringLiteral("%1,%2 %3x%4").arg(c.offset.x()).arg(c.offset.y()).arg(c.frame.width()).arg(c.frame.height()).toStdString());
+        QImage frame(c.frame, QImage::Format_RGBA8888_Premultiplied);
+        frame.fill(QColor(255, 0, 0));
+        auto source = ImageSource::createWithData(animatedWebp(c.canvas, c.offset, frame));
+        ASSERT_TRUE(source);
+        EXPECT_EQ(source->reducedFrameSize(0, 1), c.canvas);
+        const QImage shown = source->createImageAtIndex(0);
+        ASSERT_EQ(shown.size(), c.canvas);
+        const QRect drawn(c.offset, c.frame);
+        for (int y = 0; y < c.canvas.height(); ++y)
+            for (int x = 0; x < c.canvas.width(); ++x)
+                ASSERT_EQ(shown.pixel(x, y), drawn.contains(x, y) ? qRgba(255, 0, 0, 255) : 0u) << x << "," << y;
+        const QImage thumbnail = source->createThumbnailAtIndex(0, 4, true);
+        EXPECT_EQ(thumbnail.size(), c.canvas.scaled(4, 4, Qt::KeepAspectRatio));
+    }
 }
 
 TEST(ImageSourceStraight, PngAndWebpKeepEveryStoredLevel)
