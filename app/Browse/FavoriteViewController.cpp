@@ -429,6 +429,7 @@ void FavoriteViewController::didFilesBatchRenamed(const QVariantMap& userInfo)
         return;
     std::vector<FavImageBrowserItemPtr> items;
     QHash<LMPathString, FavImageBrowserItemPtr> dict;
+    QList<LMPathString> renamed;
     for (const FavImageBrowserItemPtr& item : m_favImageBrowserItems) {
         FavImageBrowserItemPtr next = item;
         auto it = userInfo.find(item->filePath().path());
@@ -436,6 +437,7 @@ void FavoriteViewController::didFilesBatchRenamed(const QVariantMap& userInfo)
             next = FavImageBrowserItem::create(pathOf(it.value()), item.get());
             if (!next)
                 continue;
+            renamed.append(next->filePath());
         }
         items.push_back(next);
         dict.insert(next->filePath(), next);
@@ -444,4 +446,9 @@ void FavoriteViewController::didFilesBatchRenamed(const QVariantMap& userInfo)
     m_dictFavImageBrowserItems.swap(dict);
     collectionChanged();
     reloadBrowser();
+    // The views that mark favourites may have redrawn the new names before the collection knew
+    // them (they hear of the rename first): the favourites under their new names are announced.
+    if (!renamed.isEmpty())
+        kpv::NotificationCenter::defaultCenter().postNotification(key(DidAddFilesToFavoriteNotification), this,
+                                                                  {{key("filePathList"), QVariant::fromValue(renamed)}});
 }

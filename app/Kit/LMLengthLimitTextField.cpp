@@ -36,6 +36,21 @@ LMLengthLimitTextField::LMLengthLimitTextField(const kpv::Rect& frame)
         if (const QString note = pasteNote(kept); !note.isEmpty())
             m_pasteShortened(note);
     });
+    m_editor.setTypingRefusedHandler([this](const QString& typed) {
+        if (!m_pasteShortened)
+            return;
+        if (const QString note = typingNote(typed); !note.isEmpty())
+            m_pasteShortened(note);
+    });
+}
+
+QString LMLengthLimitTextField::typingNote(const QString& typed) const
+{
+    // Only the limit is told here: a key refused by another rule is the subclass's to explain.
+    if (m_allowedMaxLength == 0 || lengthTest(m_editor.selectionStart(), m_editor.selectionLength(), typed))
+        return QString();
+    return kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_FieldTypedFull_Fmt"),
+                                                               qlonglong(m_allowedMaxLength));
 }
 
 QString LMLengthLimitTextField::pasteNote(qint64 kept) const
@@ -289,6 +304,21 @@ bool LMNumericTextField::textView_shouldChangeTextInRange(qint64 location, qint6
     if (!would || !isAllDigits(*would))
         return false;
     return lengthTest(location, length, repl);
+}
+
+QString LMPathNameTextField::pasteNote(qint64 kept) const
+{
+    // Nothing taken, and not for the limit: the text would have begun with a point.
+    if (const QString note = LMLengthLimitTextField::pasteNote(kept); !note.isEmpty() || kept > 0)
+        return note;
+    return kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_FieldNameLeadingPoint"));
+}
+
+QString LMPathNameTextField::typingNote(const QString& typed) const
+{
+    if (const QString note = LMLengthLimitTextField::typingNote(typed); !note.isEmpty())
+        return note;
+    return kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_FieldNameLeadingPoint"));
 }
 
 bool LMPathNameTextField::textView_shouldChangeTextInRange(qint64 location, qint64 length, const QString& repl)

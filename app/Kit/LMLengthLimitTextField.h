@@ -35,9 +35,10 @@ public:
     bool insertText(const QString& text);
     bool deleteBackward();
     LMTextEditor& editor() { return m_editor; }
-    // Told, with a sentence for the user that names the limit, when a paste (or text an input
+    // Told, with a sentence for the user that names the rule, when a paste (or text an input
     // method committed) was cut to fit the field's length limit, or did not fit at all (in a
-    // field of digits: was refused).
+    // field of digits: was refused), and when a typed character was refused by the limit (or,
+    // in a file name, for a leading point).
     using PasteShortenedHandler = std::function<void(const QString& message)>;
     void setPasteShortenedHandler(PasteShortenedHandler handler) { m_pasteShortened = std::move(handler); }
     // Text composed with the input method goes into the field while it is being edited.
@@ -72,6 +73,8 @@ protected:
     // The sentence for the paste shortened handler after a paste of which `kept` units were
     // taken; empty when there is nothing worth telling.
     virtual QString pasteNote(qint64 kept) const;
+    // The sentence after typed text was refused; empty when there is nothing worth telling.
+    virtual QString typingNote(const QString& typed) const;
     LMTextInputClient& inputClient() { return m_input; }
 
 private:
@@ -99,9 +102,13 @@ protected:
     QString pasteNote(qint64 kept) const override;
 };
 
-// A file name: it may not start with a point.
+// A file name: it may not start with a point, and a point refused at the start is told.
 class LMPathNameTextField : public LMLengthLimitTextField {
 public:
     using LMLengthLimitTextField::LMLengthLimitTextField;
     bool textView_shouldChangeTextInRange(qint64 location, qint64 length, const QString& replacement) override;
+
+protected:
+    QString pasteNote(qint64 kept) const override;
+    QString typingNote(const QString& typed) const override;
 };

@@ -218,8 +218,11 @@ bool LMTextEditor::replaceSelection(const QString& replacement, bool cutToFit, E
         recordEdit(start, removed, text, kind);
         return true;
     }
-    if (!cutToFit || text.isEmpty())
+    if (!cutToFit || text.isEmpty()) {
+        if (!cutToFit && kind == EditKind::Typing && !text.isEmpty() && m_typingRefused)
+            m_typingRefused(text);
         return false;
+    }
     // An input that takes a paste whole has refused it: that too is worth a word.
     if (!m_cutsPasteToFit) {
         if (m_shortened)

@@ -67,6 +67,9 @@ public:
     // that takes a paste whole refused it).
     using ShortenedHandler = std::function<void(qint64 offered, qint64 kept)>;
     void setShortenedHandler(ShortenedHandler handler) { m_shortened = std::move(handler); }
+    // Called when the input refused typed text (a key, not a paste): the text it refused.
+    using TypingRefusedHandler = std::function<void(const QString& typed)>;
+    void setTypingRefusedHandler(TypingRefusedHandler handler) { m_typingRefused = std::move(handler); }
     // Off for an input whose text is a value (a number): a paste that does not fit whole is
     // refused whole rather than cut into another value.
     void setCutsPasteToFit(bool cuts) { m_cutsPasteToFit = cuts; }
@@ -162,5 +165,6 @@ private:
     std::vector<Edit> m_undo;
     std::vector<Edit> m_redo;
     ShortenedHandler m_shortened;
+    TypingRefusedHandler m_typingRefused;
     bool m_cutsPasteToFit = true;
 };

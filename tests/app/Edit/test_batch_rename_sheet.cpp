@@ -227,9 +227,10 @@ TEST_F(RenameSheet, NameFieldMenuCutsAndPastes)
 }
 
 // A name pasted longer than the field takes: what was typed stays, the paste is cut to the limit
-// and the sheet says so, naming the limit; with the field full it says nothing was pasted; the
-// note goes with the next change of the name.
-TEST_F(RenameSheet, APasteCutToTheLimitIsTold)
+// and the sheet says so, naming the limit; with the field full it says nothing was pasted, and a
+// key typed then says no more can be typed; a leading point is refused and told; the note goes
+// with the next change of the name.
+TEST_F(RenameSheet, WhatTheNameRefusesIsTold)
 {
     BatchRenameWindowController c(&config);
     begin(c, {make("a.jpg")});
@@ -238,6 +239,10 @@ TEST_F(RenameSheet, APasteCutToTheLimitIsTold)
         kpv::Pasteboard::generalPasteboard().writeString(text);
         kpv::Application::shared().sendEvent(
             kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::V, "v", "v", c.window(), kpv::CommandKeyMask));
+        QCoreApplication::processEvents();
+    };
+    auto type = [&](unsigned short code, const QString &chars) {
+        kpv::Application::shared().sendEvent(kpv::Event::keyEvent(kpv::KeyDown, code, chars, chars, c.window(), 0));
         QCoreApplication::processEvents();
     };
     LMLengthLimitTextField *field = c.edtNewNameBase();
@@ -249,13 +254,29 @@ TEST_F(RenameSheet, APasteCutToTheLimitIsTold)
     paste(QStringLiteral("more"));
     EXPECT_EQ(field->stringValue().size(), 32);
     EXPECT_TRUE(c.txtNote()->stringValue().contains("Nothing was pasted")) << c.txtNote()->stringValue().toStdString();
-    // A leading point is refused as when typed, not told as a limit.
+    // A key typed into the full name is refused and told as well.
+    c.setNewNameBaseText(QString(32, QLatin1Char('y')));
+    EXPECT_EQ(c.txtNote()->stringValue(), "");
+    type(kpv::KeyCode::X, QStringLiteral("x"));
+    EXPECT_EQ(field->stringValue(), QString(32, QLatin1Char('y')));
+    EXPECT_TRUE(c.txtNote()->stringValue().contains("typed") && c.txtNote()->stringValue().contains("32"))
+        << c.txtNote()->stringValue().toStdString();
+    // A leading point, pasted or typed, is refused and told as the rule of file names.
     c.setNewNameBaseText(QString());
     QCoreApplication::processEvents();
     EXPECT_EQ(c.txtNote()->stringValue(), "");
     paste(QStringLiteral(".hidden"));
     EXPECT_EQ(field->stringValue(), "");
+    EXPECT_TRUE(c.txtNote()->stringValue().contains("begin with")) << c.txtNote()->stringValue().toStdString();
+    type(kpv::KeyCode::A, QStringLiteral("a"));
     EXPECT_EQ(c.txtNote()->stringValue(), "");
+    field->editor().setCaret(0);
+    type(kpv::KeyCode::Unknown, QStringLiteral("."));
+    EXPECT_EQ(field->stringValue(), "a");
+    EXPECT_TRUE(c.txtNote()->stringValue().contains("begin with")) << c.txtNote()->stringValue().toStdString();
+    type(kpv::KeyCode::B, QStringLiteral("b"));
+    EXPECT_EQ(field->stringValue(), "ba");
+    EXPECT_EQ(c.txtNote()->stringValue(), "") << "the note goes once the name changes";
     c.closeWindow();
 }
 

@@ -14,12 +14,15 @@
 #include "Shell/Modes/MainWndMiniWindow.h"
 #include "Shell/Modes/MainWndNavigateHost.h"
 #include "Shell/Modes/NavigateViewMode.h"
+#include "Shell/ViewChrome/MainWndPhotoBin.h"
 #include "Shell/Program/ViewerProgram.h"
 
 #include "Edit/BatchConvertWindowController.h"
 #include "Edit/BatchRenameWindowController.h"
 #include "Edit/BatchResizeWindowController.h"
 #include "Edit/ImageSaveAsPanel.h"
+#include "Browse/PhotoBinItemView.h"
+#include "Browse/PhotoBinView.h"
 #include "Kit/LMLengthLimitTextField.h"
 #include "Kit/LMAreaTrackView.h"
 #include "Model/MainConfig.h"
@@ -39,6 +42,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -380,6 +384,41 @@ TEST_F(Editing, TheMenusKeysWorkInTheMiniWindow)
                                                               QStringLiteral("r"), mini->window(), kpv::CommandKeyMask));
     settle(2.0);
     EXPECT_TRUE(view->angleRotate().isRotatedOrFlipped());
+}
+
+// Loved photos renamed by the batch sheet keep their hearts in the photo bin under their new names,
+// the one not being shown too, and the photo shown stays shown under its new name.
+TEST_F(Editing, RenamedFavouritesKeepTheirHeartsInThePhotoBin)
+{
+    for (const char* name : {"p1.png", "p2.png"}) {
+        QImage image(QSize(400, 200), QImage::Format_RGB32);
+        image.fill(Qt::red);
+        ASSERT_TRUE(image.save(QDir(folder).filePath(QString::fromLatin1(name))));
+    }
+    ASSERT_NO_FATAL_FAILURE(openViewer());
+    NavigateController& nav = viewer->controller();
+    controller->performMenuAction(11);
+    nav.doNavCurFileToIndex(1, false, {});
+    settle();
+    controller->performMenuAction(11);
+    settle();
+    PhotoBinView* bin = viewer->photoBin().controller().photoBinView();
+    auto loved = [&](std::uint64_t i) { return bin->cellAtIndex(i) && bin->cellAtIndex(i)->loved(); };
+    ASSERT_TRUE(loved(0) && loved(1) && !loved(2));
+
+    controller->performMenuAction(18);
+    settle();
+    BatchRenameWindowController* rename = MainWndEditSheets::activeRenameSheet();
+    ASSERT_TRUE(rename);
+    rename->setNewNameBaseText(QStringLiteral("Trip_"));
+    rename->renameButtonClicked();
+    rename->waitUntilWorkerFinished();
+    settle();
+    ASSERT_TRUE(QFile::exists(QDir(folder).filePath(QStringLiteral("Trip_1.png"))));
+    EXPECT_EQ(nav.curFilePath().path(), QDir(folder).filePath(QStringLiteral("Trip_2.png")));
+    EXPECT_TRUE(loved(0)) << "the loved photo not shown lost its heart";
+    EXPECT_TRUE(loved(1));
+    EXPECT_FALSE(loved(2));
 }
 
 }  // namespace
