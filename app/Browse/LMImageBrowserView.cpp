@@ -136,13 +136,7 @@ void LMImageBrowserView::setCellSize(kpv::Size size, bool live)
         if (m_cellSizeRestTimer)
             m_cellSizeRestTimer->invalidate();
         // Common: the knob may rest while the mouse is still held, inside the slider's loop.
-        m_cellSizeRestTimer = kpv::Timer::scheduled(
-            kCellSizeRestInterval, false,
-            [self = std::weak_ptr<LMImageBrowserView*>(m_self)](kpv::Timer&) {
-                if (auto s = self.lock(); s && *s)
-                    (*s)->cellSizeDidRest();
-            },
-            kpv::TimerMode::Common);
+        m_cellSizeRestTimer = commonTimer(kCellSizeRestInterval, false, &LMImageBrowserView::cellSizeDidRest);
     } else if (m_cellSizeMoving)
         cellSizeDidRest();
     if (size.width <= 0 || size.height <= 0 || size == m_layout.cellSize)
@@ -663,6 +657,18 @@ void LMImageBrowserView::drawMissingMark(kpv::GraphicsContext& g, const kpv::Rec
                                  frame.y() + (frame.height() - size.height) / 2, size.width, size.height));
 }
 
+std::shared_ptr<kpv::Timer> LMImageBrowserView::commonTimer(double interval, bool repeats, void (LMImageBrowserView::*fire)())
+{
+    // Common: it fires inside the nested loop a held mouse button may run in, too.
+    return kpv::Timer::scheduled(
+        interval, repeats,
+        [self = std::weak_ptr<LMImageBrowserView*>(m_self), fire](kpv::Timer&) {
+            if (auto s = self.lock(); s && *s)
+                ((*s)->*fire)();
+        },
+        kpv::TimerMode::Common);
+}
+
 // ---- Events ----
 
 kpv::View* LMImageBrowserView::hitTest(kpv::Point pointInSuperview)
@@ -837,13 +843,7 @@ void LMImageBrowserView::mouseDragged(const kpv::Event& e)
             stopAutoscroll();
         } else if (!m_autoscrollTimer) {
             // Common: the steps go on inside a nested loop the drag may run in.
-            m_autoscrollTimer = kpv::Timer::scheduled(
-                kAutoscrollInterval, true,
-                [self = std::weak_ptr<LMImageBrowserView*>(m_self)](kpv::Timer&) {
-                    if (auto s = self.lock(); s && *s)
-                        (*s)->autoscrollStep();
-                },
-                kpv::TimerMode::Common);
+            m_autoscrollTimer = commonTimer(kAutoscrollInterval, true, &LMImageBrowserView::autoscrollStep);
             // The first step at once, so that the grid answers the pointer leaving it.
             autoscrollStep();
         }

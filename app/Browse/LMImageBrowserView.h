@@ -242,6 +242,8 @@ private:
     kpv::Point m_pressPoint;
     bool m_dragging = false;
 
+    // A timer on the run loop's common modes that calls `fire` on this view while it lives.
+    std::shared_ptr<kpv::Timer> commonTimer(double interval, bool repeats, void (LMImageBrowserView::*fire)());
     void dragBandTo(kpv::Point pointInView);
     // How far the point is past the top (negative) or bottom (positive) edge's scrolling line;
     // 0 between them.

@@ -96,6 +96,24 @@ protected:
 
     void settle(double seconds = 1.0) { settleProgram(*delegate, clock, seconds); }
 
+    // Photo `index` shown in the mini window and turned right there; null (with a failure) when
+    // the mini window did not come.
+    MainWndMiniController* turnInMiniWindow(long index)
+    {
+        viewer->controller().doNavCurFileToIndex(index, false, {});
+        settle();
+        controller->switchToSimpleMode();
+        settle();
+        MainWndMiniController* mini = miniWindowControllerOf(*controller);
+        if (!mini || !mini->window()) {
+            ADD_FAILURE() << "no mini window";
+            return nullptr;
+        }
+        controller->performMenuAction(15); // Rotate Right
+        settle(2.0);
+        return mini;
+    }
+
     MainWndThumbnailController* thumbnails() const
     {
         return dynamic_cast<MainWndThumbnailController*>(controller->existingModeController(MainShowModeThumbnail));
@@ -386,15 +404,9 @@ TEST_F(BrowseModes, ClosingOrQuittingTheMiniWindowQuitsAndWritesTheTurn)
 {
     int quits = 0;
     controller->setQuitHandler([&] { ++quits; });
-    viewer->controller().doNavCurFileToIndex(3, false, {});
-    settle();
+    MainWndMiniController* mini = turnInMiniWindow(3);
+    ASSERT_TRUE(mini);
     const QString path = viewer->controller().curFilePath().path();
-    controller->switchToSimpleMode();
-    settle();
-    MainWndMiniController* mini = miniWindowControllerOf(*controller);
-    ASSERT_TRUE(mini && mini->window());
-    controller->performMenuAction(15); // Rotate Right
-    settle(2.0);
     ASSERT_EQ(mini->window()->frame().size, (kpv::Size{240, 320})) << "the turn did not reach the mini window";
     mini->host().windowTitleBar()->closeButton()->sendAction();
     settle();
@@ -419,14 +431,8 @@ TEST_F(BrowseModes, ClosingOrQuittingTheMiniWindowQuitsAndWritesTheTurn)
 // window showed it unturned, and the way back then gave the viewer the photo as not turned.
 TEST_F(BrowseModes, APhotoTurnedInTheMiniWindowKeepsItsTurnOnTheNextVisit)
 {
-    viewer->controller().doNavCurFileToIndex(3, false, {});
-    settle();
-    controller->switchToSimpleMode();
-    settle();
-    MainWndMiniController* mini = miniWindowControllerOf(*controller);
-    ASSERT_TRUE(mini && mini->window());
-    controller->performMenuAction(15); // Rotate Right
-    settle(2.0);
+    MainWndMiniController* mini = turnInMiniWindow(3);
+    ASSERT_TRUE(mini);
     const LMImageRotateAngle turned = mini->host().imageView()->angleRotate();
     ASSERT_TRUE(turned.isRotatedOrFlipped());
     mini->host().windowTitleBar()->normalmodeButton()->sendAction();
