@@ -16,6 +16,7 @@
 #include "imageio/FileAccess.h"
 #include "imageio/ImageLimits.h"
 #include "imageio/ImageSource.h"
+#include "imageio/UprightImage.h"
 
 #include <QTransform>
 #include <cerrno>
@@ -25,8 +26,6 @@
 namespace {
 
 constexpr int kFullSizeType = 1;
-// The longer side of a picture as printed: a page at 350 dots an inch.
-constexpr double kPrintPixels = 4096;
 constexpr unsigned short kEscKeyCode = 53;
 
 // Every event but the pointer entering or leaving a view.
@@ -216,6 +215,37 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
                                             bool convertOriginalImage, BeginBlock beginBlock,
                                             CompleteBlock completeBlock, bool asNewFile, const HeldCopy &heldSource)
 {
+    beginWork(fileInfo, rotatedAngle, toPath, saveParameters, convertOriginalImage, false, std::move(beginBlock),
+          std::move(completeBlock), asNewFile, heldSource);
+}
+
+void NavigateSaveFileSession::beginPrintPicture(const LMNavFileInfoPtr &fileInfo, const LMImageRotateAngle &rotatedAngle,
+                                                BeginBlock beginBlock, CompleteBlock completeBlock)
+{
+    beginWork(fileInfo, rotatedAngle, QString(), std::nullopt, true, true, std::move(beginBlock), std::move(completeBlock),
+          false, {});
+}
+
+QImage NavigateSaveFileSession::printPicture(const LMImage &original, const LMImageRotateAngle &userAngle)
+{
+    const LMFileImgBaseInfoPtr info = original.originalImgBaseInfo();
+    const QImage stored = original.convertToImage();
+    if (!info || stored.isNull() || std::max(stored.width(), stored.height()) <= kpv::kPrintPixels)
+        return uprightImage(original, userAngle);
+    // Reduced before it is turned, so that no second picture at full size is made; the record
+    // keeps the reduced proportions, which decide whether the orientation applies.
+    const QImage reduced = stored.scaled(kpv::kPrintPixels, kpv::kPrintPixels, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    const auto scaled = std::make_shared<LMFileImgBaseInfo>(info->filePath(), info->imageUTI(), info->AMCMImageType(),
+                                                            info->fileModificationDate(), reduced.size(),
+                                                            info->rawOrientation(), info->properties());
+    return uprightImage(LMImage(reduced, scaled), userAngle);
+}
+
+void NavigateSaveFileSession::beginWork(const LMNavFileInfoPtr &fileInfo, const LMImageRotateAngle &rotatedAngle,
+                                        const QString &toPath, const std::optional<QVariantMap> &saveParameters,
+                                        bool convertOriginalImage, bool forPrint, BeginBlock beginBlock,
+                                        CompleteBlock completeBlock, bool asNewFile, const HeldCopy &heldSource)
+{
     if (!fileInfo || (toPath.isEmpty() && !convertOriginalImage)) {
         if (completeBlock)
             completeBlock(Failed, QImage());
@@ -275,7 +305,7 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
         if (!original && toPath.isEmpty() && loader && fileInfo->imgBaseInfo()) {
             for (int reduced = kFullSizeType + 1; reduced <= 7; ++reduced) {
                 const QSizeF size = loader->imageSizeByScaleType(reduced, fileInfo->imgBaseInfo());
-                if (std::max(size.width(), size.height()) < kPrintPixels)
+                if (std::max(size.width(), size.height()) < kpv::kPrintPixels)
                     break;
                 type = reduced;
             }
@@ -310,7 +340,9 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
                     original = loader->loadImage(fileInfo->filePath(), type, base, self, nullptr, {});
             }
             if ((original || inBands) && !self->isCancelled()) {
-                if (!inBands)
+                if (forPrint)
+                    image = printPicture(*original, rotatedAngle);
+                else if (!inBands)
                     image = uprightImage(*original, rotatedAngle);
                 if ((inBands || !image.isNull()) && !self->isCancelled()) {
                     if (toPath.isEmpty()) {
