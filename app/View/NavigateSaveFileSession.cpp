@@ -300,9 +300,10 @@ void NavigateSaveFileSession::beginWork(const LMNavFileInfoPtr &fileInfo, const 
         bool failedBefore = false;
         LMImagePtr original = fileInfo->imageByType(kFullSizeType, &failedBefore);
         // A print takes no more pixels than a page holds: a picture larger than that is read
-        // reduced, so that one larger than all decodes may hold at full size prints too.
+        // reduced, so that one larger than all decodes may hold at full size prints too. A copy
+        // hands over the whole picture.
         int type = kFullSizeType;
-        if (!original && toPath.isEmpty() && loader && fileInfo->imgBaseInfo()) {
+        if (!original && forPrint && loader && fileInfo->imgBaseInfo()) {
             for (int reduced = kFullSizeType + 1; reduced <= 7; ++reduced) {
                 const QSizeF size = loader->imageSizeByScaleType(reduced, fileInfo->imgBaseInfo());
                 if (std::max(size.width(), size.height()) < kpv::kPrintPixels)

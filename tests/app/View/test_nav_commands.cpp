@@ -727,6 +727,29 @@ TEST_F(CommandTest, APrintedPictureHoldsNoMorePixelsThanAPage)
     controller.reset();
 }
 
+// A copy of a photo far larger than a page, whose whole picture is not held, hands over the
+// whole picture, never a reduced one.
+TEST_F(CommandTest, ACopyOfAHugePhotoHandsOverItsWholePicture)
+{
+    struct Huge : FakeLoader {
+        LMFileImgBaseInfoPtr loadImgBaseInfo(const LMPathString &path, const kpv::Operation *) const override
+        {
+            return makeBaseInfo(path, codecType, 16000, 12000);
+        }
+    } huge;
+    for (int type = 1; type <= 11; ++type)
+        huge.sizes[type] = QSizeF(160 >> std::min(type - 1, 4), 120 >> std::min(type - 1, 4)); // kept small
+    controller = std::make_unique<NavigateController>(&view, commandHost.get(), &huge);
+    controller->awakeFromNib();
+    openReal({"a.png"});
+    controller->copyCurFile();
+    finishSaves();
+    EXPECT_TRUE(commandHost->alerts.isEmpty());
+    ASSERT_EQ(commandHost->pastedSizes.size(), 1);
+    EXPECT_EQ(commandHost->pastedSizes[0], QSize(160, 120));
+    controller.reset();
+}
+
 TEST_F(CommandTest, TurnedWritableFileIsSavedUprightBeforeStepping)
 {
     openReal({"a.png", "b.png"});
