@@ -468,6 +468,17 @@ void NavigateSaveFileSession::beginWork(const LMNavFileInfoPtr &fileInfo, const 
             error = QStringLiteral("\u201C%1\u201D was moved or removed by another program before its whole picture "
                                    "was read, so the turned picture could not be made. Nothing was written.")
                         .arg(kpv::displayFileName(LMPathString::lastPathComponent(fileInfo->filePath().path())));
+        if (const LMFileImgBaseInfoPtr base = fileInfo->imgBaseInfo();
+            code == Failed && error.isEmpty() && !original && !inBands && type == kFullSizeType && base) {
+            // Too large for the decode budget: say so rather than that it could not be read.
+            const QSize size = base->frameSize().toSize();
+            if (size.width() > 0 && size.height() > 0 &&
+                (!kpv::ImageLimits::frameAllowed(uint64_t(size.width()), uint64_t(size.height())) ||
+                 uint64_t(size.width()) * uint64_t(size.height()) * 4 > kpv::ImageLimits::kMaxDecodedBytes))
+                error = QStringLiteral("its whole picture, %1 x %2 pixels, is larger than can be held in memory at once")
+                            .arg(size.width())
+                            .arg(size.height());
+        }
         if (code == Failed && error.isEmpty())
             error = failedBefore || !original ? QStringLiteral("the picture could not be read")
                                               : QStringLiteral("the turned picture could not be made");
