@@ -432,8 +432,8 @@ void NavigateController::printCurFile()
     if (!info || !m_host)
         return;
     NavigateControllerHost *host = m_host;
-    navigateSaveFileSession()->beginSaveFile(
-        info, m_openGLView ? m_openGLView->angleRotate() : LMImageRotateAngle(), QString(), std::nullopt, true,
+    navigateSaveFileSession()->beginPrintPicture(
+        info, m_openGLView ? m_openGLView->angleRotate() : LMImageRotateAngle(),
         guarded(m_self, [this] {
             m_host->showPreviewStatus(false, false);
             updateStatusInfo(m_host->localizedString(QStringLiteral("IDS_PreparingData")), true, 0);

@@ -16,6 +16,7 @@
 #include "imageio/FileAccess.h"
 #include "imageio/ImageLimits.h"
 #include "imageio/ImageSource.h"
+#include "imageio/UprightImage.h"
 
 #include <QTransform>
 #include <cerrno>
@@ -25,8 +26,6 @@
 namespace {
 
 constexpr int kFullSizeType = 1;
-// The longer side of a picture as printed: a page at 350 dots an inch.
-constexpr double kPrintPixels = 4096;
 constexpr unsigned short kEscKeyCode = 53;
 
 // Every event but the pointer entering or leaving a view.
@@ -216,6 +215,37 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
                                             bool convertOriginalImage, BeginBlock beginBlock,
                                             CompleteBlock completeBlock, bool asNewFile, const HeldCopy &heldSource)
 {
+    beginWork(fileInfo, rotatedAngle, toPath, saveParameters, convertOriginalImage, false, std::move(beginBlock),
+          std::move(completeBlock), asNewFile, heldSource);
+}
+
+void NavigateSaveFileSession::beginPrintPicture(const LMNavFileInfoPtr &fileInfo, const LMImageRotateAngle &rotatedAngle,
+                                                BeginBlock beginBlock, CompleteBlock completeBlock)
+{
+    beginWork(fileInfo, rotatedAngle, QString(), std::nullopt, true, true, std::move(beginBlock), std::move(completeBlock),
+          false, {});
+}
+
+QImage NavigateSaveFileSession::printPicture(const LMImage &original, const LMImageRotateAngle &userAngle)
+{
+    const LMFileImgBaseInfoPtr info = original.originalImgBaseInfo();
+    const QImage stored = original.convertToImage();
+    if (!info || stored.isNull() || std::max(stored.width(), stored.height()) <= kpv::kPrintPixels)
+        return uprightImage(original, userAngle);
+    // Reduced before it is turned, so that no second picture at full size is made; the record
+    // keeps the reduced proportions, which decide whether the orientation applies.
+    const QImage reduced = stored.scaled(kpv::kPrintPixels, kpv::kPrintPixels, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    const auto scaled = std::make_shared<LMFileImgBaseInfo>(info->filePath(), info->imageUTI(), info->AMCMImageType(),
+                                                            info->fileModificationDate(), reduced.size(),
+                                                            info->rawOrientation(), info->properties());
+    return uprightImage(LMImage(reduced, scaled), userAngle);
+}
+
+void NavigateSaveFileSession::beginWork(const LMNavFileInfoPtr &fileInfo, const LMImageRotateAngle &rotatedAngle,
+                                        const QString &toPath, const std::optional<QVariantMap> &saveParameters,
+                                        bool convertOriginalImage, bool forPrint, BeginBlock beginBlock,
+                                        CompleteBlock completeBlock, bool asNewFile, const HeldCopy &heldSource)
+{
     if (!fileInfo || (toPath.isEmpty() && !convertOriginalImage)) {
         if (completeBlock)
             completeBlock(Failed, QImage());
@@ -270,12 +300,13 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
         bool failedBefore = false;
         LMImagePtr original = fileInfo->imageByType(kFullSizeType, &failedBefore);
         // A print takes no more pixels than a page holds: a picture larger than that is read
-        // reduced, so that one larger than all decodes may hold at full size prints too.
+        // reduced, so that one larger than all decodes may hold at full size prints too. A copy
+        // hands over the whole picture.
         int type = kFullSizeType;
-        if (!original && toPath.isEmpty() && loader && fileInfo->imgBaseInfo()) {
+        if (!original && forPrint && loader && fileInfo->imgBaseInfo()) {
             for (int reduced = kFullSizeType + 1; reduced <= 7; ++reduced) {
                 const QSizeF size = loader->imageSizeByScaleType(reduced, fileInfo->imgBaseInfo());
-                if (std::max(size.width(), size.height()) < kPrintPixels)
+                if (std::max(size.width(), size.height()) < kpv::kPrintPixels)
                     break;
                 type = reduced;
             }
@@ -310,7 +341,9 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
                     original = loader->loadImage(fileInfo->filePath(), type, base, self, nullptr, {});
             }
             if ((original || inBands) && !self->isCancelled()) {
-                if (!inBands)
+                if (forPrint)
+                    image = printPicture(*original, rotatedAngle);
+                else if (!inBands)
                     image = uprightImage(*original, rotatedAngle);
                 if ((inBands || !image.isNull()) && !self->isCancelled()) {
                     if (toPath.isEmpty()) {
@@ -435,6 +468,17 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
             error = QStringLiteral("\u201C%1\u201D was moved or removed by another program before its whole picture "
                                    "was read, so the turned picture could not be made. Nothing was written.")
                         .arg(kpv::displayFileName(LMPathString::lastPathComponent(fileInfo->filePath().path())));
+        if (const LMFileImgBaseInfoPtr base = fileInfo->imgBaseInfo();
+            code == Failed && error.isEmpty() && !original && !inBands && type == kFullSizeType && base) {
+            // Too large for the decode budget: say so rather than that it could not be read.
+            const QSize size = base->frameSize().toSize();
+            if (size.width() > 0 && size.height() > 0 &&
+                (!kpv::ImageLimits::frameAllowed(uint64_t(size.width()), uint64_t(size.height())) ||
+                 uint64_t(size.width()) * uint64_t(size.height()) * 4 > kpv::ImageLimits::kMaxDecodedBytes))
+                error = QStringLiteral("its whole picture, %1 x %2 pixels, is larger than can be held in memory at once")
+                            .arg(size.width())
+                            .arg(size.height());
+        }
         if (code == Failed && error.isEmpty())
             error = failedBefore || !original ? QStringLiteral("the picture could not be read")
                                               : QStringLiteral("the turned picture could not be made");

@@ -69,6 +69,11 @@ public:
                        BeginBlock beginBlock, CompleteBlock completeBlock, bool asNewFile = false,
                        const HeldCopy &heldSource = {});
 
+    // The picture of the photo for printing, upright with the user's turn, at no more pixels than a
+    // page takes; otherwise as beginSaveFile with no path.
+    void beginPrintPicture(const LMNavFileInfoPtr &fileInfo, const LMImageRotateAngle &rotatedAngle,
+                           BeginBlock beginBlock, CompleteBlock completeBlock);
+
     // Why the save whose complete block is running failed (empty when it did not fail); read it
     // inside the complete block.
     QString lastError() const;
@@ -96,6 +101,8 @@ public:
     // The upright, turned image of a decoded original: the full orientation transform of the
     // source, then the user's turn. Null for a null original.
     static QImage uprightImage(const LMImage &original, const LMImageRotateAngle &userAngle);
+    // uprightImage at no more than a page's pixels on its longer side.
+    static QImage printPicture(const LMImage &original, const LMImageRotateAngle &userAngle);
     // The transform of the stored pixels that uprightImage makes for a file of this orientation
     // and this turn, as one of the eight a JPEG takes without re-encoding.
     static std::optional<kpv::LosslessTransform> losslessTransformFor(const LMFileImgBaseInfoPtr &info,
@@ -113,6 +120,10 @@ public:
                              const QString &toPath);
 
 private:
+    // beginSaveFile, or with `forPrint` the picture for a page (see beginPrintPicture).
+    void beginWork(const LMNavFileInfoPtr &fileInfo, const LMImageRotateAngle &rotatedAngle, const QString &toPath,
+                   const std::optional<QVariantMap> &saveParameters, bool convertOriginalImage, bool forPrint,
+                   BeginBlock beginBlock, CompleteBlock completeBlock, bool asNewFile, const HeldCopy &heldSource);
     class Reporter;
     const NavImageLoader *m_loader;
     std::unique_ptr<kpv::OperationQueue> m_operationQueue;

@@ -372,8 +372,7 @@ void MainWndFavoriteHost::renderFileForPrint(const LMPathString& path, std::func
     // Upright, as the viewer shows it, and within the decode budget like every other decode; at
     // no more pixels than a page takes (a page at 350 dots an inch), so that a panorama larger
     // than the budget prints too and the pages waiting for the printer stay small.
-    constexpr int kPrintPixels = 4096;
-    QImage image = kpv::decodeUprightImage(path.path(), kPrintPixels);
+    QImage image = kpv::decodeUprightImage(path.path(), kpv::kPrintPixels);
     if (image.isNull())
         done(-1, {});
     else

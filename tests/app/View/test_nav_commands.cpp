@@ -65,8 +65,15 @@ public:
     {
         return systemWorkspace ? systemWorkspace : FakeHost::workspaceServices();
     }
-    void writeFileAndImageToPasteboard(const QString &path, const QImage &) override { pasteboard << path; }
+    void writeFileAndImageToPasteboard(const QString &path, const QImage &image) override
+    {
+        pasteboard << path;
+        pastedSizes << image.size();
+    }
+    void printImage(const QImage &image, const QString &) override { printed << image; }
     QStringList pasteboard;
+    QList<QSize> pastedSizes; // the pictures handed over with them
+    QList<QImage> printed;    // the pictures the print panel got
     QStringList alerts;
     QStringList informatives; // the alerts' explanations, in the same order
     int alertAnswer = 0;
@@ -679,6 +686,67 @@ TEST_F(CommandTest, APanoramaIsPrintedAtAPagesSize)
         types.push_back(load.type);
     EXPECT_EQ(std::count(types.begin(), types.end(), 1), 0);
     EXPECT_EQ(std::count(types.begin(), types.end(), 5), 1) << "100,000 / 16 = 6,250 pixels; 1/32 would be too few";
+    controller.reset();
+}
+
+// A photo larger than a page reaches the print panel at a page's pixels, upright and with the
+// user's turn; a small one reaches it as it is.
+TEST_F(CommandTest, APrintedPictureHoldsNoMorePixelsThanAPage)
+{
+    openReal({"a.png"});
+    LMNavFileInfoPtr info = controller->curFileInfo();
+    const LMFileImgBaseInfoPtr base = info->imgBaseInfo();
+    // Stored 5000 x 2000, shown turned a quarter by its orientation.
+    const auto turned = std::make_shared<LMFileImgBaseInfo>(base->filePath(), base->imageUTI(), base->AMCMImageType(),
+                                                            base->fileModificationDate(), QSizeF(5000, 2000), 6,
+                                                            QVariantMap(), base->fileIdentity());
+    QImage large(5000, 2000, QImage::Format_RGB32);
+    large.fill(Qt::gray);
+    info->setImage(std::make_shared<LMImage>(large, turned), false, 1, 0);
+    controller->printCurFile();
+    finishSaves();
+    ASSERT_EQ(commandHost->printed.size(), 1);
+    EXPECT_EQ(commandHost->printed[0].size(), QSize(1638, 4096));
+
+    // The user's own turn then lays it back down.
+    controller->rotateCurFile(2);
+    view.endRotate();
+    controller->printCurFile();
+    finishSaves();
+    ASSERT_EQ(commandHost->printed.size(), 2);
+    EXPECT_EQ(commandHost->printed[1].size(), QSize(4096, 1638));
+
+    info->setImage(std::make_shared<LMImage>(pattern(), base), false, 1, 0);
+    controller->rotateCurFile(1);
+    view.endRotate();
+    controller->printCurFile();
+    finishSaves();
+    ASSERT_EQ(commandHost->printed.size(), 3);
+    EXPECT_EQ(rgb(commandHost->printed[2]), pattern());
+    EXPECT_TRUE(commandHost->alerts.isEmpty());
+    controller.reset();
+}
+
+// A copy of a photo far larger than a page, whose whole picture is not held, hands over the
+// whole picture, never a reduced one.
+TEST_F(CommandTest, ACopyOfAHugePhotoHandsOverItsWholePicture)
+{
+    struct Huge : FakeLoader {
+        LMFileImgBaseInfoPtr loadImgBaseInfo(const LMPathString &path, const kpv::Operation *) const override
+        {
+            return makeBaseInfo(path, codecType, 16000, 12000);
+        }
+    } huge;
+    for (int type = 1; type <= 11; ++type)
+        huge.sizes[type] = QSizeF(160 >> std::min(type - 1, 4), 120 >> std::min(type - 1, 4)); // kept small
+    controller = std::make_unique<NavigateController>(&view, commandHost.get(), &huge);
+    controller->awakeFromNib();
+    openReal({"a.png"});
+    controller->copyCurFile();
+    finishSaves();
+    EXPECT_TRUE(commandHost->alerts.isEmpty());
+    ASSERT_EQ(commandHost->pastedSizes.size(), 1);
+    EXPECT_EQ(commandHost->pastedSizes[0], QSize(160, 120));
     controller.reset();
 }
 
