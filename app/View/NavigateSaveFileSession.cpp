@@ -216,14 +216,14 @@ void NavigateSaveFileSession::beginSaveFile(const LMNavFileInfoPtr &fileInfo, co
                                             CompleteBlock completeBlock, bool asNewFile, const HeldCopy &heldSource)
 {
     beginWork(fileInfo, rotatedAngle, toPath, saveParameters, convertOriginalImage, false, std::move(beginBlock),
-          std::move(completeBlock), asNewFile, heldSource);
+              std::move(completeBlock), asNewFile, heldSource);
 }
 
 void NavigateSaveFileSession::beginPrintPicture(const LMNavFileInfoPtr &fileInfo, const LMImageRotateAngle &rotatedAngle,
                                                 BeginBlock beginBlock, CompleteBlock completeBlock)
 {
     beginWork(fileInfo, rotatedAngle, QString(), std::nullopt, true, true, std::move(beginBlock), std::move(completeBlock),
-          false, {});
+              false, {});
 }
 
 QImage NavigateSaveFileSession::printPicture(const LMImage &original, const LMImageRotateAngle &userAngle)
