@@ -179,6 +179,13 @@ protected:
         NavTest::TearDown();
     }
     // Real files in the temporary folder (so the trash and the writes have something to act on).
+    // openReal with a controller that reads through `loader` (which outlives the controller).
+    void openRealWith(NavImageLoader &loader, const QStringList &names)
+    {
+        controller = std::make_unique<NavigateController>(&view, commandHost.get(), &loader);
+        controller->awakeFromNib();
+        openReal(names);
+    }
     void openReal(const QStringList &names)
     {
         paths.clear();
@@ -653,9 +660,7 @@ TEST_F(CommandTest, PrintThatCannotReadThePictureSaysSo)
             return type == 1 ? nullptr : FakeLoader::loadImage(path, type, std::move(info), o, equivalent, sink);
         }
     } noFullSize;
-    controller = std::make_unique<NavigateController>(&view, commandHost.get(), &noFullSize);
-    controller->awakeFromNib();
-    openReal({"a.png"});
+    openRealWith(noFullSize, {"a.png"});
     controller->printCurFile();
     finishSaves();
     ASSERT_EQ(commandHost->alerts.size(), 1);
@@ -663,20 +668,23 @@ TEST_F(CommandTest, PrintThatCannotReadThePictureSaysSo)
     controller.reset();
 }
 
+// A loader whose photos all say they are `width` x `height`.
+struct LoaderOfSize : FakeLoader {
+    LoaderOfSize(int w, int h) : width(w), height(h) {}
+    LMFileImgBaseInfoPtr loadImgBaseInfo(const LMPathString &path, const kpv::Operation *) const override
+    {
+        return makeBaseInfo(path, codecType, width, height);
+    }
+    int width, height;
+};
+
 // A panorama far larger than a page is printed from a reduced decode, never read at full size.
 TEST_F(CommandTest, APanoramaIsPrintedAtAPagesSize)
 {
-    struct Panorama : FakeLoader {
-        LMFileImgBaseInfoPtr loadImgBaseInfo(const LMPathString &path, const kpv::Operation *) const override
-        {
-            return makeBaseInfo(path, codecType, 100000, 3000);
-        }
-    } panorama;
+    LoaderOfSize panorama(100000, 3000);
     for (int type = 1; type <= 11; ++type)
         panorama.sizes[type] = QSizeF(64, 2);  // the pictures the fake makes stay small
-    controller = std::make_unique<NavigateController>(&view, commandHost.get(), &panorama);
-    controller->awakeFromNib();
-    openReal({"a.png"});
+    openRealWith(panorama, {"a.png"});
     panorama.loads.clear();
     controller->printCurFile();
     finishSaves();
@@ -731,17 +739,10 @@ TEST_F(CommandTest, APrintedPictureHoldsNoMorePixelsThanAPage)
 // whole picture, never a reduced one.
 TEST_F(CommandTest, ACopyOfAHugePhotoHandsOverItsWholePicture)
 {
-    struct Huge : FakeLoader {
-        LMFileImgBaseInfoPtr loadImgBaseInfo(const LMPathString &path, const kpv::Operation *) const override
-        {
-            return makeBaseInfo(path, codecType, 16000, 12000);
-        }
-    } huge;
+    LoaderOfSize huge(16000, 12000);
     for (int type = 1; type <= 11; ++type)
         huge.sizes[type] = QSizeF(160 >> std::min(type - 1, 4), 120 >> std::min(type - 1, 4)); // kept small
-    controller = std::make_unique<NavigateController>(&view, commandHost.get(), &huge);
-    controller->awakeFromNib();
-    openReal({"a.png"});
+    openRealWith(huge, {"a.png"});
     controller->copyCurFile();
     finishSaves();
     EXPECT_TRUE(commandHost->alerts.isEmpty());
