@@ -27,6 +27,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -579,6 +580,19 @@ void FilePanelDialog::acceptSave()
     const QString folder = parentOf(path);
     if (!pathStatus(folder).isDirectory) {
         tell(tr("There is no folder \u201c%1\u201d.").arg(shownName(folder)));
+        return;
+    }
+    // A name longer than the folder's volume takes would be refused only once the picture is made
+    // and written, in words that do not say what to change: the panel says it while it is open.
+    const long nameMax = ::pathconf(encodeFileName(folder).constData(), _PC_NAME_MAX);
+    const qsizetype nameBytes = encodeFileName(baseName(path)).size();
+    if (nameBytes > (nameMax > 0 ? qsizetype(nameMax) : qsizetype(NAME_MAX))) {
+        tell(tr("The name is too long: the folder \u201c%1\u201d takes names of at most %2 bytes, and this one "
+                "has %3. Type a shorter name.")
+                 .arg(shownName(baseName(folder)))
+                 .arg(nameMax > 0 ? qsizetype(nameMax) : qsizetype(NAME_MAX))
+                 .arg(nameBytes));
+        m_name->setFocus();
         return;
     }
     if (::access(encodeFileName(folder).constData(), W_OK | X_OK) != 0) {

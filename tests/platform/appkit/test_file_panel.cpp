@@ -1,6 +1,6 @@
 // The open and save panels as the user drives them: names that are not UTF-8 listed, chosen and
 // handed back by their bytes; folders, the type filter, hidden files and the keyboard; a file
-// that would be replaced asked about; a folder that cannot be read told.
+// that would be replaced asked about; a name too long and a folder that cannot be read told.
 
 #include "appkit/Panels.h"
 #include "appkit/Window.h"
@@ -232,6 +232,35 @@ TEST_F(FilePanel, SaveKeepsTheNamesBytesAndAsksBeforeReplacing)
     key(name, Qt::Key_Return);
     EXPECT_EQ(result, ModalResponseOK);
     EXPECT_EQ(panel.URL(), decodeFileName(root) + "/fresh.png");
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// A name longer than the volume takes is told in the panel, which stays up with the name to
+// shorten; the shortened name is then chosen.
+TEST_F(FilePanel, SaveTellsANameTooLongAndKeepsThePanelUp)
+{
+    SavePanel panel;
+    panel.setAllowedFileTypes({"png"});
+    panel.setDirectoryURL(decodeFileName(root));
+    panel.setNameFieldStringValue("a.png");
+    long result = 99;
+    panel.beginSheetModalForWindow(&window, [&](long r) { result = r; });
+    QDialog* d = dialog();
+    ASSERT_NE(d, nullptr);
+    auto* name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    name->setText(QString(300, u'q') + ".png");
+    key(name, Qt::Key_Return);
+    EXPECT_EQ(result, 99);
+    auto* problem = d->findChild<QLabel*>(QStringLiteral("panelProblem"));
+    ASSERT_NE(problem, nullptr);
+    EXPECT_FALSE(problem->isHidden());
+    EXPECT_TRUE(problem->text().contains("too long")) << problem->text().toStdString();
+    EXPECT_TRUE(problem->text().contains("304")) << problem->text().toStdString();
+
+    name->setText(QString(251, u'q') + ".png");
+    key(name, Qt::Key_Return);
+    EXPECT_EQ(result, ModalResponseOK);
+    EXPECT_EQ(panel.URL(), decodeFileName(root) + "/" + QString(251, u'q') + ".png");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
