@@ -4,6 +4,7 @@
 #include "FormatDecoder.h"
 #include "imageio/DecodeBudget.h"
 #include "imageio/ImageLimits.h"
+#include "imageio/ToolkitReadLimit.h"
 #include "imageio/ContentTypes.h"
 
 #include <QBuffer>
@@ -553,7 +554,6 @@ public:
         CancellableBuffer buffer(&m_data);
         buffer.open(QIODevice::ReadOnly);
         QImageReader reader(&buffer, m_ico ? "ico" : "bmp");
-        reader.setAllocationLimit(int((ImageLimits::kMaxPixelsPerFrame * 4) >> 20));
         // The toolkit's frame, then its premultiplied copy, are charged to the budget first.
         if (m_size.isValid() && !imageio_detail::reserveDecodeBytes(uint64_t(m_size.width()) * uint64_t(m_size.height()) * 8, error))
             return {};
@@ -568,7 +568,11 @@ public:
             return {};
         }
         QString cancelled;
-        QImage image = readUnlessCancelled(reader, buffer, &cancelled);
+        QImage image;
+        {
+            const ToolkitReadLimit limit(ToolkitReadLimit::wholeFrameMegabytes());
+            image = readUnlessCancelled(reader, buffer, &cancelled);
+        }
         if (image.isNull()) {
             if (error)
                 *error = cancelled.isEmpty() ? toolkitFailure(reader) : cancelled;
@@ -641,11 +645,14 @@ public:
         const uint64_t pixels = m_size.isValid() ? uint64_t(m_size.width()) * uint64_t(m_size.height())
                                                  : std::min<uint64_t>(uint64_t(m_data.size()) * kPixelsPerByte,
                                                                       ImageLimits::kMaxPixelsPerFrame);
-        reader.setAllocationLimit(int(((pixels * 8) >> 20) + 1)); // up to 16 bits a channel; never 0 (no limit)
         if (!imageio_detail::reserveDecodeBytes(pixels * 8, error))
             return {};
         QString cancelled;
-        QImage image = readUnlessCancelled(reader, buffer, &cancelled);
+        QImage image;
+        {
+            const ToolkitReadLimit limit(int(((pixels * 8) >> 20) + 1)); // up to 16 bits a channel
+            image = readUnlessCancelled(reader, buffer, &cancelled);
+        }
         if (!cancelled.isEmpty()) {
             if (error)
                 *error = cancelled;
@@ -703,9 +710,12 @@ private:
         CancellableBuffer buffer(&filled);
         buffer.open(QIODevice::ReadOnly);
         QImageReader reader(&buffer, m_format);
-        reader.setAllocationLimit(int(((uint64_t(m_size.width()) * uint64_t(m_size.height()) * 8) >> 20) + 1));
         QString cancelled;
-        const QImage image = readUnlessCancelled(reader, buffer, &cancelled);
+        QImage image;
+        {
+            const ToolkitReadLimit limit(int(((uint64_t(m_size.width()) * uint64_t(m_size.height()) * 8) >> 20) + 1));
+            image = readUnlessCancelled(reader, buffer, &cancelled);
+        }
         if (!cancelled.isEmpty()) {
             *rowsPresent = 0;
             if (error)

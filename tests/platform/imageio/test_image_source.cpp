@@ -1347,6 +1347,32 @@ TEST(ImageSourceHostile, InterlacedPngCutShortShowsItsPassesOnly)
     EXPECT_GT(partial, 10);
 }
 
+// The toolkit's cap on what a read may allocate is one for the whole process: a tiny file read
+// on other threads, held to the little its bytes may hold, never makes a good picture decoding
+// at the same time fail (as thumbnails of a folder decode side by side).
+TEST(ImageSourceHostile, SmallFilesReadOnOtherThreadsLeaveALargePictureWhole)
+{
+    const QByteArray large = bmpFile(1500, 1500, 24, 0, QByteArray(1500 * 1500 * 3, '\x40'));
+    const QByteArray tiny("/* XPM */\nstatic char *x[] = {\n\"2 2 1 1\",\n\"a c #ff0000\",\n\"aa\",\n\"aa\"\n};\n");
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> others;
+    for (int t = 0; t < 3; ++t)
+        others.emplace_back([&] {
+            while (!stop)
+                if (auto source = ImageSource::createWithData(tiny))
+                    EXPECT_FALSE(source->createImageAtIndex(0).isNull());
+        });
+    for (int i = 0; i < 20; ++i) {
+        QString error;
+        auto source = ImageSource::createWithData(large, &error);
+        ASSERT_TRUE(source) << error.toStdString();
+        EXPECT_EQ(source->createImageAtIndex(0, &error).size(), QSize(1500, 1500)) << error.toStdString();
+    }
+    stop = true;
+    for (std::thread& t : others)
+        t.join();
+}
+
 TEST(ImageSourceHostile, UnknownBytesAndMissingFilesAreRefusedWithAReason)
 {
     QString error;
