@@ -19,6 +19,7 @@
 #include "foundation/Timer.h"
 #include "imageio/DecodeBudget.h"
 #include "imageio/FileAccess.h"
+#include "imageio/ToolkitReadLimit.h"
 
 #include <QBuffer>
 #include <QDebug>
@@ -197,7 +198,6 @@ SlideshowViewController::SlideFrames SlideshowViewController::defaultFramesLoade
     const QSize full = reader.size();
     if (!full.isValid() || !slideshowRgbaByteCount(full.width(), full.height(), nullptr))
         return {};
-    reader.setAllocationLimit(int(kMaxAnimationBytes / (1024 * 1024)));
     if (size.isValid() && (full.width() > size.width() || full.height() > size.height()))
         reader.setScaledSize(full.scaled(size, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
     // The reader's full-size canvas and the frame it reads into, then every frame kept, count
@@ -213,7 +213,11 @@ SlideshowViewController::SlideFrames SlideshowViewController::defaultFramesLoade
     SlideFrames out;
     qint64 bytes = 0;
     while (out.frames.size() < kMaxAnimationFrames) {
-        QImage frame = reader.read();
+        QImage frame;
+        {
+            const kpv::ToolkitReadLimit limit(int(kMaxAnimationBytes / (1024 * 1024)));
+            frame = reader.read();
+        }
         if (frame.isNull())
             break;
         bytes += frame.sizeInBytes();

@@ -14,6 +14,7 @@
 #include "imageio/ImageProperties.h"
 #include "imageio/ImageLimits.h"
 #include "imageio/ImageSource.h"
+#include "imageio/ToolkitReadLimit.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -1002,8 +1003,11 @@ QImage ImageDestination::readSixteenBitPicture(const QString& path, QString* err
     QBuffer buffer(&data);
     QImageReader reader(&buffer, data.startsWith("\x89PNG") ? "png" : "tiff");
     reader.setAutoTransform(false);
-    reader.setAllocationLimit(int((std::uint64_t(width) * height * 8 >> 20) + 16));
-    QImage image = reader.read();
+    QImage image;
+    {
+        const ToolkitReadLimit limit(int((std::uint64_t(width) * height * 8 >> 20) + 16));
+        image = reader.read();
+    }
     if (image.isNull())
         return fail(reader.errorString());
     if (!isSixteenBitsPerChannel(image) || image.size() != QSize(int(width), int(height)))

@@ -4,6 +4,7 @@
 #include "FormatDecoder.h"
 #include "imageio/DecodeBudget.h"
 #include "imageio/ImageLimits.h"
+#include "imageio/ToolkitReadLimit.h"
 #include "imageio/ContentTypes.h"
 
 #include <QBuffer>
@@ -12,7 +13,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <climits>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 namespace kpv {
@@ -59,6 +62,23 @@ quint16 le16At(const QByteArray& d, qint64 at)
 {
     const auto* p = reinterpret_cast<const uchar*>(d.constData()) + at;
     return quint16(p[0] | p[1] << 8);
+}
+
+// The size a picture of an icon file stored as a PNG states in its own header, which is what the
+// toolkit allocates for it; nothing for a picture stored otherwise. The icon's directory says no
+// more than 256 pixels a side, whatever the PNG inside holds.
+std::optional<QSize> icoPngSize(const QByteArray& d, int index)
+{
+    const qint64 entry = 6 + 16 * qint64(index);
+    if (index < 0 || entry + 16 > d.size())
+        return std::nullopt;
+    const qint64 at = le32At(d, entry + 12);
+    if (at < 0 || at + 24 > d.size() || !d.mid(at, 8).startsWith("\x89PNG\r\n\x1a\n"))
+        return std::nullopt;
+    const auto* p = reinterpret_cast<const uchar*>(d.constData()) + at + 16;
+    const quint32 width = quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
+    const quint32 height = quint32(p[4]) << 24 | quint32(p[5]) << 16 | quint32(p[6]) << 8 | p[7];
+    return QSize(int(std::min<quint32>(width, INT_MAX)), int(std::min<quint32>(height, INT_MAX)));
 }
 
 // What a BMP's headers declare, read before any pixel is allocated.
@@ -467,7 +487,7 @@ public:
             const int count = reader.imageCount();
             qint64 best = -1;
             for (int i = 0; i < count && reader.jumpToImage(i); ++i) {
-                const QSize size = reader.size();
+                const QSize size = icoPngSize(m_data, i).value_or(reader.size());
                 const qint64 area = size.isValid() ? qint64(size.width()) * size.height() : -1;
                 if (area > best) {
                     best = area;
@@ -534,7 +554,6 @@ public:
         CancellableBuffer buffer(&m_data);
         buffer.open(QIODevice::ReadOnly);
         QImageReader reader(&buffer, m_ico ? "ico" : "bmp");
-        reader.setAllocationLimit(int((ImageLimits::kMaxPixelsPerFrame * 4) >> 20));
         // The toolkit's frame, then its premultiplied copy, are charged to the budget first.
         if (m_size.isValid() && !imageio_detail::reserveDecodeBytes(uint64_t(m_size.width()) * uint64_t(m_size.height()) * 8, error))
             return {};
@@ -549,7 +568,11 @@ public:
             return {};
         }
         QString cancelled;
-        QImage image = readUnlessCancelled(reader, buffer, &cancelled);
+        QImage image;
+        {
+            const ToolkitReadLimit limit(ToolkitReadLimit::wholeFrameMegabytes());
+            image = readUnlessCancelled(reader, buffer, &cancelled);
+        }
         if (image.isNull()) {
             if (error)
                 *error = cancelled.isEmpty() ? toolkitFailure(reader) : cancelled;
@@ -622,11 +645,14 @@ public:
         const uint64_t pixels = m_size.isValid() ? uint64_t(m_size.width()) * uint64_t(m_size.height())
                                                  : std::min<uint64_t>(uint64_t(m_data.size()) * kPixelsPerByte,
                                                                       ImageLimits::kMaxPixelsPerFrame);
-        reader.setAllocationLimit(int(((pixels * 8) >> 20) + 1)); // up to 16 bits a channel; never 0 (no limit)
         if (!imageio_detail::reserveDecodeBytes(pixels * 8, error))
             return {};
         QString cancelled;
-        QImage image = readUnlessCancelled(reader, buffer, &cancelled);
+        QImage image;
+        {
+            const ToolkitReadLimit limit(int(((pixels * 8) >> 20) + 1)); // up to 16 bits a channel
+            image = readUnlessCancelled(reader, buffer, &cancelled);
+        }
         if (!cancelled.isEmpty()) {
             if (error)
                 *error = cancelled;
@@ -684,9 +710,12 @@ private:
         CancellableBuffer buffer(&filled);
         buffer.open(QIODevice::ReadOnly);
         QImageReader reader(&buffer, m_format);
-        reader.setAllocationLimit(int(((uint64_t(m_size.width()) * uint64_t(m_size.height()) * 8) >> 20) + 1));
         QString cancelled;
-        const QImage image = readUnlessCancelled(reader, buffer, &cancelled);
+        QImage image;
+        {
+            const ToolkitReadLimit limit(int(((uint64_t(m_size.width()) * uint64_t(m_size.height()) * 8) >> 20) + 1));
+            image = readUnlessCancelled(reader, buffer, &cancelled);
+        }
         if (!cancelled.isEmpty()) {
             *rowsPresent = 0;
             if (error)

@@ -1347,6 +1347,32 @@ TEST(ImageSourceHostile, InterlacedPngCutShortShowsItsPassesOnly)
     EXPECT_GT(partial, 10);
 }
 
+// The toolkit's cap on what a read may allocate is one for the whole process: a tiny file read
+// on other threads, held to the little its bytes may hold, never makes a good picture decoding
+// at the same time fail (as thumbnails of a folder decode side by side).
+TEST(ImageSourceHostile, SmallFilesReadOnOtherThreadsLeaveALargePictureWhole)
+{
+    const QByteArray large = bmpFile(1500, 1500, 24, 0, QByteArray(1500 * 1500 * 3, '\x40'));
+    const QByteArray tiny("/* XPM */\nstatic char *x[] = {\n\"2 2 1 1\",\n\"a c #ff0000\",\n\"aa\",\n\"aa\"\n};\n");
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> others;
+    for (int t = 0; t < 3; ++t)
+        others.emplace_back([&] {
+            while (!stop)
+                if (auto source = ImageSource::createWithData(tiny))
+                    EXPECT_FALSE(source->createImageAtIndex(0).isNull());
+        });
+    for (int i = 0; i < 20; ++i) {
+        QString error;
+        auto source = ImageSource::createWithData(large, &error);
+        ASSERT_TRUE(source) << error.toStdString();
+        EXPECT_EQ(source->createImageAtIndex(0, &error).size(), QSize(1500, 1500)) << error.toStdString();
+    }
+    stop = true;
+    for (std::thread& t : others)
+        t.join();
+}
+
 TEST(ImageSourceHostile, UnknownBytesAndMissingFilesAreRefusedWithAReason)
 {
     QString error;
@@ -1503,6 +1529,25 @@ QByteArray losslessWebpHeader(int width, int height, int tail)
 
 // A few bytes that declare a gigabyte of pixels are refused before anything is allocated, in every
 // reader, Qt's included; the process's heap never grows by more than a fraction of that.
+// An icon file of one picture stored as a PNG of one pixel whose header says width x height (the
+// directory says 256 x 256, all it can).
+QByteArray iconHoldingPng(quint32 width, quint32 height)
+{
+    QByteArray png = referencePng(pattern(1, 1, false), false, false);
+    for (int i = 0; i < 4; ++i) {
+        png[16 + i] = char(width >> (24 - 8 * i));
+        png[20 + i] = char(height >> (24 - 8 * i));
+    }
+    const quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef*>(png.constData()) + 12, 17));
+    for (int i = 0; i < 4; ++i)
+        png[29 + i] = char(crc >> (24 - 8 * i));
+    QByteArray out("\0\0\1\0\1\0\0\0\0\0\1\0\x20\0", 14);
+    for (const quint32 v : {quint32(png.size()), quint32(22)})
+        for (int i = 0; i < 4; ++i)
+            out.append(char(v >> (8 * i)));
+    return out + png;
+}
+
 TEST(ImageSourceHostile, TinyFilesDeclaringHugePicturesCostLittle)
 {
 #if !KPV_HAVE_ALLOC_HOOK
@@ -1520,6 +1565,7 @@ TEST(ImageSourceHostile, TinyFilesDeclaringHugePicturesCostLittle)
         {"tiff of a small picture in one huge tile", tiledTiffFile(16, 30, 16, 8388608, QByteArray(1440, '\x22'))},
         {"webp lossless", losslessWebpHeader(16383, 16383, 6400)},
         {"ppm", QByteArray("P6\n16384 16384\n255\n") + QByteArray(60, '\x33')},
+        {"icon holding a png", iconHoldingPng(16000, 16000)},
     };
     // A JPEG 2000 file of 16 x 16 pixels whose headers are made to say 16384 x 16384 (one tile).
     QTemporaryDir dir;
