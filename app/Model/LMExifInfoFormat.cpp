@@ -54,9 +54,8 @@ double hundredthsDown(float v, int *decimals)
     return hundredths / 100.0;
 }
 
-// Printf-style with a point as decimal separator, as plain formatting does.
-QString fixed(double x, int decimals) { return QString::number(x == 0 ? 0.0 : x, 'f', decimals); }
-
+// A number with the user's decimal separator and no grouping, so that every number of a row
+// reads alike: F/2,8 beside 0,5s and -0,3 EV for a German user, never a point among commas.
 QString localizedFixed(double x, int decimals)
 {
     QLocale locale;
@@ -139,19 +138,23 @@ QString LMExifInfoFormat::stringFromGPSPosition() const
     if (!latOk || !lonOk || !std::isfinite(lat) || !std::isfinite(lon) || lat < 0 || lat > 90 || lon < 0 || lon > 180)
         return {};
     // Degrees, minutes and seconds to a tenth of a second (about 3 m), with the hemisphere.
-    auto dms = [](double degrees, QChar hemisphere) {
+    const QString point = QLocale().decimalPoint();
+    auto dms = [&point](double degrees, const QString &hemisphere) {
         const qint64 tenths = qRound64(degrees * 36000.0);
-        return QStringLiteral("%1\u00B0%2\u2032%3.%4\u2033 %5")
-            .arg(tenths / 36000)
-            .arg((tenths / 600) % 60)
-            .arg((tenths / 10) % 60)
-            .arg(tenths % 10)
-            .arg(hemisphere);
+        QString text = QStringLiteral("%1\u00B0%2\u2032%3%4%5\u2033")
+                           .arg(tenths / 36000)
+                           .arg((tenths / 600) % 60)
+                           .arg((tenths / 10) % 60)
+                           .arg(point)
+                           .arg(tenths % 10);
+        return hemisphere.isEmpty() ? text : text + u' ' + hemisphere;
     };
-    const QString latRef = gps.value(kCGImagePropertyGPSLatitudeRef).toString().trimmed().toUpper();
-    const QString lonRef = gps.value(kCGImagePropertyGPSLongitudeRef).toString().trimmed().toUpper();
-    return dms(lat, latRef.startsWith(u'S') ? u'S' : u'N') + QStringLiteral(", ") +
-           dms(lon, lonRef.startsWith(u'W') ? u'W' : u'E');
+    auto hemisphere = [&gps](const char *key, char16_t positive, char16_t negative) {
+        const QString ref = gps.value(QString::fromLatin1(key)).toString().trimmed().toUpper();
+        return QString(QChar(ref.startsWith(QChar(negative)) ? negative : positive));
+    };
+    return dms(lat, hemisphere(kCGImagePropertyGPSLatitudeRef, u'N', u'S')) + QStringLiteral(", ") +
+           dms(lon, hemisphere(kCGImagePropertyGPSLongitudeRef, u'E', u'W'));
 }
 
 QString LMExifInfoFormat::maker() const
@@ -192,14 +195,14 @@ QString LMExifInfoFormat::stringFromExposureTime() const
         return {};
     const QString unit = word("s");
     if (v > 60.0f)
-        return fixed(double(v), 0) + unit;
+        return localizedFixed(double(v), 0) + unit;
     const double d = double(v);
     if (d >= 0.28) {
         // Tenths in single precision, so that 1.3 s stored as a float shows as 1.3, not 1.2.
         const float x = std::floor(v * 10.0f) / 10.0f;
-        return fixed(double(x), isWhole(x) ? 0 : 1) + unit;
+        return localizedFixed(double(x), isWhole(x) ? 0 : 1) + unit;
     }
-    return QStringLiteral("1/") + fixed(1.0 / d, 0) + unit;
+    return QStringLiteral("1/") + localizedFixed(1.0 / d, 0) + unit;
 }
 
 QString LMExifInfoFormat::stringFromISOWithISOPrefix(bool isoPrefix) const
@@ -244,7 +247,7 @@ namespace {
 QString tenthsDown(float v)
 {
     const float x = std::floor(v * 10.0f) / 10.0f;
-    return fixed(double(x), isWhole(x) ? 0 : 1);
+    return localizedFixed(double(x), isWhole(x) ? 0 : 1);
 }
 
 } // namespace
@@ -272,7 +275,7 @@ QString LMExifInfoFormat::stringFromBrightness() const
         return {};
     int decimals = 0;
     const double x = hundredthsDown(v, &decimals);
-    return fixed(x, decimals);
+    return localizedFixed(x, decimals);
 }
 
 QString LMExifInfoFormat::stringFromFlash() const

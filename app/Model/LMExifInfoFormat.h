@@ -4,7 +4,8 @@
 // sub-dictionaries): when the photo was taken, camera, lens, aperture, exposure, ISO, bias, focal
 // length, flash, metering, program, white balance, brightness, contrast and saturation; plus file
 // sizes and dates. Each getter answers a null QString when its property (or its sub-dictionary) is
-// absent or unusable. Words come from the bundle's string table.
+// absent or unusable. Words come from the bundle's string table; numbers take the decimal
+// separator of the user's locale.
 //
 // Numbers are read in single precision, as cameras store them: an aperture of 2.8 stored as a float
 // must show as F/2.8, not F/2.79.

@@ -191,6 +191,22 @@ TEST(PropertiesWindow, RowsShowWhatTheCameraShowed)
     QLocale::setDefault(before);
 }
 
+// A German user reads every number of the panel with a decimal comma, the aperture's as the
+// exposure's, bias's, focal length's, brightness's and the position's seconds.
+TEST(PropertiesWindow, NumbersTakeTheUsersDecimalComma)
+{
+    const auto rows = cameraFile("camera-rows.jpg");
+    const auto placed = cameraFile("camera-single-iso.jpg");
+    ASSERT_TRUE(rows && placed);
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const std::pair<long, const char*> expected[] = {{6, "F/4,2"}, {9, "-0,4 EV"}, {10, "4,7 mm"}, {15, "-9,6"}};
+    for (const auto& [type, text] : expected)
+        EXPECT_EQ(PropertiesWindowController::infoValueByType(type, rows.get()), QString::fromUtf8(text)) << type;
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(19, placed.get()), QString::fromUtf8("48°51′29,6″ N, 2°17′40,2″ E"));
+    QLocale::setDefault(before);
+}
+
 // Seconds follow the minutes with the locale's own separator: a point in Finnish.
 TEST(PropertiesWindow, DateRowKeepsTheLocalesTimeSeparator)
 {
