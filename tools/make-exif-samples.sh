@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Writes tests/data/exif/: tiny JPEG files tagged as cameras tag them (one ISO rating and a list
-# of two, the time taken, a position in each hemisphere, values the camera did not know), for the
-# Info panel's tests. The tests read the committed files; this script is only needed to make them
-# again. It needs ImageMagick, exiftool and exiv2 (Debian: imagemagick, libimage-exiftool-perl,
-# exiv2).
+# of two, the time taken, a position in each hemisphere and one that names none, values the camera
+# did not know), for the Info panel's tests. The tests read the committed files; this script is
+# only needed to make them again. It needs ImageMagick, exiftool and exiv2 (Debian: imagemagick,
+# libimage-exiftool-perl, exiv2).
 set -euo pipefail
 out="$(dirname "$0")/../tests/data/exif"
 mkdir -p "$out"
@@ -24,5 +24,9 @@ exiv2 -M"set Exif.Image.Make Ascii Kestrel Optics" -M"set Exif.Photo.FNumber Rat
     -M"set Exif.Photo.ExposureBiasValue SRational 7/0" -M"set Exif.Photo.BrightnessValue SRational -1/0" \
     -M"set Exif.Photo.ExposureTime Rational 1/320" \
     "$out/camera-unknown-values.jpg"
+# A position whose file names no hemisphere (no reference letters), as some phones' apps write it.
+cp "$base" "$out/camera-position-no-refs.jpg"
+exiv2 -M"set Exif.GPSInfo.GPSLatitude Rational 34/1 3/1 0/1" -M"set Exif.GPSInfo.GPSLongitude Rational 118/1 15/1 0/1" \
+    "$out/camera-position-no-refs.jpg"
 # What the tests expect is what exiftool reports:
 exiftool -s -ISO -DateTimeOriginal -GPSPosition "$out"/camera-*.jpg

@@ -137,7 +137,9 @@ QString LMExifInfoFormat::stringFromGPSPosition() const
     const double lon = gps.value(kCGImagePropertyGPSLongitude).toDouble(&lonOk);
     if (!latOk || !lonOk || !std::isfinite(lat) || !std::isfinite(lon) || lat < 0 || lat > 90 || lon < 0 || lon > 180)
         return {};
-    // Degrees, minutes and seconds to a tenth of a second (about 3 m), with the hemisphere.
+    // Degrees, minutes and seconds to a tenth of a second (about 3 m), with the hemisphere the
+    // file names. A file that names none (or something else) gets no letter: guessed north and
+    // east, a photo from Los Angeles would be placed in China.
     const QString point = QLocale().decimalPoint();
     auto dms = [&point](double degrees, const QString &hemisphere) {
         const qint64 tenths = qRound64(degrees * 36000.0);
@@ -151,7 +153,7 @@ QString LMExifInfoFormat::stringFromGPSPosition() const
     };
     auto hemisphere = [&gps](const char *key, char16_t positive, char16_t negative) {
         const QString ref = gps.value(QString::fromLatin1(key)).toString().trimmed().toUpper();
-        return QString(QChar(ref.startsWith(QChar(negative)) ? negative : positive));
+        return ref.startsWith(QChar(positive)) || ref.startsWith(QChar(negative)) ? ref.left(1) : QString();
     };
     return dms(lat, hemisphere(kCGImagePropertyGPSLatitudeRef, u'N', u'S')) + QStringLiteral(", ") +
            dms(lon, hemisphere(kCGImagePropertyGPSLongitudeRef, u'E', u'W'));

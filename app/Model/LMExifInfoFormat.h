@@ -29,7 +29,8 @@ public:
     QString stringFromTakenTime() const;
     // The same with the time of day, to the second, as the camera's clock gave it.
     QString stringFromTakenDateAndTime() const;
-    // Where the photo was taken: "48°51′29.5″ N, 2°17′40.2″ E".
+    // Where the photo was taken: "48°51′29.5″ N, 2°17′40.2″ E"; no letter for a hemisphere the
+    // file does not name.
     QString stringFromGPSPosition() const;
     QString maker() const;
     QString model() const;

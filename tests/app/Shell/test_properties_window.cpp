@@ -191,6 +191,19 @@ TEST(PropertiesWindow, RowsShowWhatTheCameraShowed)
     QLocale::setDefault(before);
 }
 
+// A position whose file names no hemisphere shows its degrees without a letter, as the metadata
+// tools show it, instead of a guessed north and east that would place a photo from Los Angeles
+// in China.
+TEST(PropertiesWindow, PositionWithoutHemisphereGuessesNone)
+{
+    const auto file = cameraFile("camera-position-no-refs.jpg");
+    ASSERT_TRUE(file);
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(19, file.get()), QString::fromUtf8("34°3′0.0″, 118°15′0.0″"));
+    QLocale::setDefault(before);
+}
+
 // A German user reads every number of the panel with a decimal comma, the aperture's as the
 // exposure's, bias's, focal length's, brightness's and the position's seconds.
 TEST(PropertiesWindow, NumbersTakeTheUsersDecimalComma)
