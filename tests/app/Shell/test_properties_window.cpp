@@ -191,6 +191,21 @@ TEST(PropertiesWindow, RowsShowWhatTheCameraShowed)
     QLocale::setDefault(before);
 }
 
+// A photo whose camera facts a program kept in the XMP packet alone shows them as it shows those
+// of the EXIF block.
+TEST(PropertiesWindow, FactsKeptOnlyInXmpShow)
+{
+    const auto file = cameraFile("camera-xmp-only.jpg");
+    ASSERT_TRUE(file);
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+    const std::pair<long, const char*> rows[] = {{2, "03/02/2020 04:05:06"}, {4, "Kestrel Optics"}, {6, "F/4"},
+                                                 {7, "1/60s"}, {19, "33°51′24.5″ S, 151°12′55.1″ W"}};
+    for (const auto& [type, text] : rows)
+        EXPECT_EQ(PropertiesWindowController::infoValueByType(type, file.get()), QString::fromUtf8(text)) << type;
+    QLocale::setDefault(before);
+}
+
 // A position whose file names no hemisphere shows its degrees without a letter, as the metadata
 // tools show it, instead of a guessed north and east that would place a photo from Los Angeles
 // in China.
