@@ -180,7 +180,9 @@ QString LMExifInfoFormat::lensModel() const
 QString LMExifInfoFormat::stringFromFNumber() const
 {
     float v;
-    if (!readFloat(exif(kCGImagePropertyExifFNumber), &v))
+    // A lens that tells the camera nothing (a manual or adapted one) leaves an aperture of 0: not
+    // known, not F/0.
+    if (!readFloat(exif(kCGImagePropertyExifFNumber), &v) || !(v > 0.0f))
         return {};
     int decimals = 0;
     const double x = hundredthsDown(v, &decimals);
@@ -218,7 +220,8 @@ QString LMExifInfoFormat::stringFromISOWithISOPrefix(bool isoPrefix) const
         iso = 0;
     // The rating is a 16-bit number: a camera set above 65535 writes 65535 there and the real
     // sensitivity in one of the newer tags, the one its sensitivity type names.
-    if (!rated || iso >= 65535) {
+    // A rating of 0 is one the camera did not know; a newer tag may still hold it.
+    if (!rated || iso <= 0 || iso >= 65535) {
         qint64 type = 0;
         readInteger(exif(kCGImagePropertyExifSensitivityType), &type);
         const bool sos = type == 1 || type == 4 || type == 5 || type == 7;
@@ -236,7 +239,7 @@ QString LMExifInfoFormat::stringFromISOWithISOPrefix(bool isoPrefix) const
                 break;
             }
         }
-        if (!rated && iso == 0)
+        if (iso <= 0)
             return {};
     }
     const QString number = QString::number(iso);
@@ -265,7 +268,8 @@ QString LMExifInfoFormat::stringFromExposureBias() const
 QString LMExifInfoFormat::stringFromFocalLength() const
 {
     float v;
-    if (!readFloat(exif(kCGImagePropertyExifFocalLength), &v))
+    // As the aperture: 0 is a focal length the lens did not tell.
+    if (!readFloat(exif(kCGImagePropertyExifFocalLength), &v) || !(v > 0.0f))
         return {};
     return tenthsDown(v) + word("IDS_PROPERTIES_MM");
 }

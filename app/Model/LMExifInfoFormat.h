@@ -35,7 +35,9 @@ public:
     QString maker() const;
     QString model() const;
     QString lensModel() const;
-    // "F/2.8", "F/4", "F/0.95"; the decimal separator of the user's locale.
+    // "F/2.8", "F/4", "F/0.95"; the decimal separator of the user's locale. Nothing for an
+    // aperture, focal length or ISO rating of 0 or less, which a lens or camera writes when it
+    // does not know it.
     QString stringFromFNumber() const;
     // "61s", "2s", "0.5s", "1/250s" (unit localised); nothing for times of zero or less.
     QString stringFromExposureTime() const;

@@ -173,6 +173,17 @@ TEST(PropertiesWindow, ValuesTheCameraDidNotKnowShowAsUnknown)
     EXPECT_EQ(PropertiesWindowController::infoValueByType(7, file.get()), "1/320s");
 }
 
+// A manual lens tells the camera no aperture or focal length, and the camera then writes 0 for
+// them: not known, never "F/0" or "0 mm"; an ISO rating of 0 likewise.
+TEST(PropertiesWindow, ManualLensShowsNoApertureOrFocalLength)
+{
+    const auto file = cameraFile("camera-manual-lens.jpg");
+    ASSERT_TRUE(file);
+    for (long type : {6L, 8L, 10L})
+        EXPECT_EQ(PropertiesWindowController::infoValueByType(type, file.get()), "--") << type;
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(7, file.get()), "1/125s");
+}
+
 // A photo as a camera writes it, every row as the camera showed it: a sensitivity above 65535
 // (the rating full, the value in a newer tag), a third of a stop down, and two-decimal values that
 // a float holds a little low (4.2 is 4.1999998 as a float), and a maker's name written in Latin-1
