@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Writes tests/data/exif/: tiny JPEG files tagged as cameras tag them (one ISO rating and a list
 # of two, the time taken, a position in each hemisphere and one that names none, values the camera
-# did not know, a manual lens, the facts in XMP alone), for the Info panel's tests. The tests read
-# the committed files; this script is only needed to make them again. It needs ImageMagick,
-# exiftool and exiv2 (Debian: imagemagick, libimage-exiftool-perl, exiv2).
+# did not know, a manual lens, blank names, the facts in XMP alone), for the Info panel's tests.
+# The tests read the committed files; this script is only needed to make them again. It needs
+# ImageMagick, exiftool and exiv2 (Debian: imagemagick, libimage-exiftool-perl, exiv2).
 set -euo pipefail
 out="$(dirname "$0")/../tests/data/exif"
 mkdir -p "$out"
@@ -38,5 +38,9 @@ cp "$base" "$out/camera-manual-lens.jpg"
 exiv2 -M"set Exif.Photo.FNumber Rational 0/1" -M"set Exif.Photo.FocalLength Rational 0/1" \
     -M"set Exif.Photo.ISOSpeedRatings Short 0" -M"set Exif.Photo.ExposureTime Rational 1/125" \
     "$out/camera-manual-lens.jpg"
+# A camera that fills the names it does not know with blanks.
+cp "$base" "$out/camera-blank-names.jpg"
+exiv2 -M'set Exif.Image.Make Ascii Kestrel Optics' -M'set Exif.Image.Model Ascii "        "' \
+    -M'set Exif.Photo.LensModel Ascii "                "' "$out/camera-blank-names.jpg"
 # What the tests expect is what exiftool reports:
 exiftool -s -ISO -DateTimeOriginal -GPSPosition "$out"/camera-*.jpg

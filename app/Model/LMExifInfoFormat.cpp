@@ -159,23 +159,18 @@ QString LMExifInfoFormat::stringFromGPSPosition() const
            dms(lon, hemisphere(kCGImagePropertyGPSLongitudeRef, u'E', u'W'));
 }
 
-QString LMExifInfoFormat::maker() const
-{
-    const QVariant v = m_tiff.value(kCGImagePropertyTIFFMake);
-    return v.isValid() ? trimSpaces(v.toString()) : QString();
-}
+namespace {
 
-QString LMExifInfoFormat::model() const
-{
-    const QVariant v = m_tiff.value(kCGImagePropertyTIFFModel);
-    return v.isValid() ? trimSpaces(v.toString()) : QString();
-}
+// Cameras fill a name they do not know with blanks or zero bytes: that is no name.
+QString nameOrNothing(const QString &text) { return trimSpaces(text).isEmpty() ? QString() : text; }
 
-QString LMExifInfoFormat::lensModel() const
-{
-    const QVariant v = m_auxExif.value(kCGImagePropertyExifAuxLensModel);
-    return v.isValid() ? v.toString() : QString();
-}
+} // namespace
+
+QString LMExifInfoFormat::maker() const { return nameOrNothing(trimSpaces(m_tiff.value(kCGImagePropertyTIFFMake).toString())); }
+
+QString LMExifInfoFormat::model() const { return nameOrNothing(trimSpaces(m_tiff.value(kCGImagePropertyTIFFModel).toString())); }
+
+QString LMExifInfoFormat::lensModel() const { return nameOrNothing(m_auxExif.value(kCGImagePropertyExifAuxLensModel).toString()); }
 
 QString LMExifInfoFormat::stringFromFNumber() const
 {

@@ -32,6 +32,7 @@ public:
     // Where the photo was taken: "48°51′29.5″ N, 2°17′40.2″ E"; no letter for a hemisphere the
     // file does not name.
     QString stringFromGPSPosition() const;
+    // Nothing for a name of blanks alone.
     QString maker() const;
     QString model() const;
     QString lensModel() const;

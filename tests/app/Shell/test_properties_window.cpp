@@ -184,6 +184,16 @@ TEST(PropertiesWindow, ManualLensShowsNoApertureOrFocalLength)
     EXPECT_EQ(PropertiesWindowController::infoValueByType(7, file.get()), "1/125s");
 }
 
+// Names a camera filled with blanks show as not known, not as empty rows.
+TEST(PropertiesWindow, BlankNamesShowAsUnknown)
+{
+    const auto file = cameraFile("camera-blank-names.jpg");
+    ASSERT_TRUE(file);
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(4, file.get()), "Kestrel Optics");
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(5, file.get()), "--");
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(18, file.get()), "--");
+}
+
 // A photo as a camera writes it, every row as the camera showed it: a sensitivity above 65535
 // (the rating full, the value in a newer tag), a third of a stop down, and two-decimal values that
 // a float holds a little low (4.2 is 4.1999998 as a float), and a maker's name written in Latin-1
