@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -280,9 +281,9 @@ std::unique_ptr<Exiv2::Image> openImage(const QByteArray& file)
 
 // What the EXIF block leaves out, taken from the file's XMP packet, where many programs that write
 // PNG, WebP or an edited JPEG keep the camera's facts (aperture, exposure, date taken, camera,
-// position) and nothing else. Only the photo's facts, the camera's name and a position the EXIF
-// block lacks are taken: the orientation and the pixel layout stay those of the EXIF block, which
-// decoding follows.
+// position) and nothing else. Only the facts of how the photo was taken, the camera's name and a
+// position the EXIF block lacks are taken: the orientation, the pixel sizes and the layout stay
+// those of the EXIF block, which decoding follows and a saved copy keeps.
 void fillFromXmp(const Exiv2::XmpData& xmp, QVariantMap& exifDict, QVariantMap& tiffDict, QVariantMap& gpsDict)
 {
     if (xmp.empty())
@@ -293,12 +294,26 @@ void fillFromXmp(const Exiv2::XmpData& xmp, QVariantMap& exifDict, QVariantMap& 
     } catch (...) {
         return;
     }
+    static const char* const kShotFacts[] = {
+        kCGImagePropertyExifFNumber, kCGImagePropertyExifExposureTime, kCGImagePropertyExifISOSpeedRatings,
+        kCGImagePropertyExifSensitivityType, kCGImagePropertyExifStandardOutputSensitivity,
+        kCGImagePropertyExifRecommendedExposureIndex, kCGImagePropertyExifISOSpeed,
+        kCGImagePropertyExifExposureBiasValue, kCGImagePropertyExifFocalLength, kCGImagePropertyExifFlash,
+        kCGImagePropertyExifMeteringMode, kCGImagePropertyExifExposureProgram, kCGImagePropertyExifWhiteBalance,
+        kCGImagePropertyExifBrightnessValue, kCGImagePropertyExifContrast, kCGImagePropertyExifSaturation,
+        kCGImagePropertyExifAuxLensModel,
+    };
+    const auto isShotFact = [](const std::string& tag) {
+        return std::any_of(std::begin(kShotFacts), std::end(kShotFacts), [&](const char* key) { return tag == key; });
+    };
     for (const Exiv2::Exifdatum& d : fromXmp) {
         const std::string group = d.groupName();
         const std::string tag = d.tagName();
-        QVariantMap* target = group == "Photo" ? &exifDict
-                              : group == "Image" && (tag == "Make" || tag == "Model") ? &tiffDict
-                                                                                       : nullptr;
+        QVariantMap* target = nullptr;
+        if (group == "Photo" && isShotFact(tag))
+            target = &exifDict;
+        else if (group == "Image" && (tag == "Make" || tag == "Model"))
+            target = &tiffDict;
         const QString key = QString::fromStdString(tag);
         if (!target || target->contains(key))
             continue;
