@@ -54,9 +54,8 @@ double hundredthsDown(float v, int *decimals)
     return hundredths / 100.0;
 }
 
-// Printf-style with a point as decimal separator, as plain formatting does.
-QString fixed(double x, int decimals) { return QString::number(x == 0 ? 0.0 : x, 'f', decimals); }
-
+// A number with the user's decimal separator and no grouping, so that every number of a row
+// reads alike: F/2,8 beside 0,5s and -0,3 EV for a German user, never a point among commas.
 QString localizedFixed(double x, int decimals)
 {
     QLocale locale;
@@ -138,44 +137,47 @@ QString LMExifInfoFormat::stringFromGPSPosition() const
     const double lon = gps.value(kCGImagePropertyGPSLongitude).toDouble(&lonOk);
     if (!latOk || !lonOk || !std::isfinite(lat) || !std::isfinite(lon) || lat < 0 || lat > 90 || lon < 0 || lon > 180)
         return {};
-    // Degrees, minutes and seconds to a tenth of a second (about 3 m), with the hemisphere.
-    auto dms = [](double degrees, QChar hemisphere) {
+    // Degrees, minutes and seconds to a tenth of a second (about 3 m), with the hemisphere the
+    // file names. A file that names none (or something else) gets no letter: guessed north and
+    // east, a photo from Los Angeles would be placed in China.
+    const QString point = QLocale().decimalPoint();
+    auto dms = [&point](double degrees, const QString &hemisphere) {
         const qint64 tenths = qRound64(degrees * 36000.0);
-        return QStringLiteral("%1\u00B0%2\u2032%3.%4\u2033 %5")
-            .arg(tenths / 36000)
-            .arg((tenths / 600) % 60)
-            .arg((tenths / 10) % 60)
-            .arg(tenths % 10)
-            .arg(hemisphere);
+        QString text = QStringLiteral("%1\u00B0%2\u2032%3%4%5\u2033")
+                           .arg(tenths / 36000)
+                           .arg((tenths / 600) % 60)
+                           .arg((tenths / 10) % 60)
+                           .arg(point)
+                           .arg(tenths % 10);
+        return hemisphere.isEmpty() ? text : text + u' ' + hemisphere;
     };
-    const QString latRef = gps.value(kCGImagePropertyGPSLatitudeRef).toString().trimmed().toUpper();
-    const QString lonRef = gps.value(kCGImagePropertyGPSLongitudeRef).toString().trimmed().toUpper();
-    return dms(lat, latRef.startsWith(u'S') ? u'S' : u'N') + QStringLiteral(", ") +
-           dms(lon, lonRef.startsWith(u'W') ? u'W' : u'E');
+    auto hemisphere = [&gps](const char *key, char16_t positive, char16_t negative) {
+        const QString ref = gps.value(QString::fromLatin1(key)).toString().trimmed().toUpper();
+        return ref.startsWith(QChar(positive)) || ref.startsWith(QChar(negative)) ? ref.left(1) : QString();
+    };
+    return dms(lat, hemisphere(kCGImagePropertyGPSLatitudeRef, u'N', u'S')) + QStringLiteral(", ") +
+           dms(lon, hemisphere(kCGImagePropertyGPSLongitudeRef, u'E', u'W'));
 }
 
-QString LMExifInfoFormat::maker() const
-{
-    const QVariant v = m_tiff.value(kCGImagePropertyTIFFMake);
-    return v.isValid() ? trimSpaces(v.toString()) : QString();
-}
+namespace {
 
-QString LMExifInfoFormat::model() const
-{
-    const QVariant v = m_tiff.value(kCGImagePropertyTIFFModel);
-    return v.isValid() ? trimSpaces(v.toString()) : QString();
-}
+// Cameras fill a name they do not know with blanks or zero bytes: that is no name.
+QString nameOrNothing(const QString &text) { return trimSpaces(text).isEmpty() ? QString() : text; }
 
-QString LMExifInfoFormat::lensModel() const
-{
-    const QVariant v = m_auxExif.value(kCGImagePropertyExifAuxLensModel);
-    return v.isValid() ? v.toString() : QString();
-}
+} // namespace
+
+QString LMExifInfoFormat::maker() const { return nameOrNothing(trimSpaces(m_tiff.value(kCGImagePropertyTIFFMake).toString())); }
+
+QString LMExifInfoFormat::model() const { return nameOrNothing(trimSpaces(m_tiff.value(kCGImagePropertyTIFFModel).toString())); }
+
+QString LMExifInfoFormat::lensModel() const { return nameOrNothing(m_auxExif.value(kCGImagePropertyExifAuxLensModel).toString()); }
 
 QString LMExifInfoFormat::stringFromFNumber() const
 {
     float v;
-    if (!readFloat(exif(kCGImagePropertyExifFNumber), &v))
+    // A lens that tells the camera nothing (a manual or adapted one) leaves an aperture of 0: not
+    // known, not F/0.
+    if (!readFloat(exif(kCGImagePropertyExifFNumber), &v) || !(v > 0.0f))
         return {};
     int decimals = 0;
     const double x = hundredthsDown(v, &decimals);
@@ -192,14 +194,14 @@ QString LMExifInfoFormat::stringFromExposureTime() const
         return {};
     const QString unit = word("s");
     if (v > 60.0f)
-        return fixed(double(v), 0) + unit;
+        return localizedFixed(double(v), 0) + unit;
     const double d = double(v);
     if (d >= 0.28) {
         // Tenths in single precision, so that 1.3 s stored as a float shows as 1.3, not 1.2.
         const float x = std::floor(v * 10.0f) / 10.0f;
-        return fixed(double(x), isWhole(x) ? 0 : 1) + unit;
+        return localizedFixed(double(x), isWhole(x) ? 0 : 1) + unit;
     }
-    return QStringLiteral("1/") + fixed(1.0 / d, 0) + unit;
+    return QStringLiteral("1/") + localizedFixed(1.0 / d, 0) + unit;
 }
 
 QString LMExifInfoFormat::stringFromISOWithISOPrefix(bool isoPrefix) const
@@ -213,7 +215,8 @@ QString LMExifInfoFormat::stringFromISOWithISOPrefix(bool isoPrefix) const
         iso = 0;
     // The rating is a 16-bit number: a camera set above 65535 writes 65535 there and the real
     // sensitivity in one of the newer tags, the one its sensitivity type names.
-    if (!rated || iso >= 65535) {
+    // A rating of 0 is one the camera did not know; a newer tag may still hold it.
+    if (!rated || iso <= 0 || iso >= 65535) {
         qint64 type = 0;
         readInteger(exif(kCGImagePropertyExifSensitivityType), &type);
         const bool sos = type == 1 || type == 4 || type == 5 || type == 7;
@@ -231,7 +234,7 @@ QString LMExifInfoFormat::stringFromISOWithISOPrefix(bool isoPrefix) const
                 break;
             }
         }
-        if (!rated && iso == 0)
+        if (iso <= 0)
             return {};
     }
     const QString number = QString::number(iso);
@@ -244,7 +247,7 @@ namespace {
 QString tenthsDown(float v)
 {
     const float x = std::floor(v * 10.0f) / 10.0f;
-    return fixed(double(x), isWhole(x) ? 0 : 1);
+    return localizedFixed(double(x), isWhole(x) ? 0 : 1);
 }
 
 } // namespace
@@ -260,7 +263,8 @@ QString LMExifInfoFormat::stringFromExposureBias() const
 QString LMExifInfoFormat::stringFromFocalLength() const
 {
     float v;
-    if (!readFloat(exif(kCGImagePropertyExifFocalLength), &v))
+    // As the aperture: 0 is a focal length the lens did not tell.
+    if (!readFloat(exif(kCGImagePropertyExifFocalLength), &v) || !(v > 0.0f))
         return {};
     return tenthsDown(v) + word("IDS_PROPERTIES_MM");
 }
@@ -272,7 +276,7 @@ QString LMExifInfoFormat::stringFromBrightness() const
         return {};
     int decimals = 0;
     const double x = hundredthsDown(v, &decimals);
-    return fixed(x, decimals);
+    return localizedFixed(x, decimals);
 }
 
 QString LMExifInfoFormat::stringFromFlash() const

@@ -4,7 +4,8 @@
 // sub-dictionaries): when the photo was taken, camera, lens, aperture, exposure, ISO, bias, focal
 // length, flash, metering, program, white balance, brightness, contrast and saturation; plus file
 // sizes and dates. Each getter answers a null QString when its property (or its sub-dictionary) is
-// absent or unusable. Words come from the bundle's string table.
+// absent or unusable. Words come from the bundle's string table; numbers take the decimal
+// separator of the user's locale.
 //
 // Numbers are read in single precision, as cameras store them: an aperture of 2.8 stored as a float
 // must show as F/2.8, not F/2.79.
@@ -28,12 +29,16 @@ public:
     QString stringFromTakenTime() const;
     // The same with the time of day, to the second, as the camera's clock gave it.
     QString stringFromTakenDateAndTime() const;
-    // Where the photo was taken: "48°51′29.5″ N, 2°17′40.2″ E".
+    // Where the photo was taken: "48°51′29.5″ N, 2°17′40.2″ E"; no letter for a hemisphere the
+    // file does not name.
     QString stringFromGPSPosition() const;
+    // Nothing for a name of blanks alone.
     QString maker() const;
     QString model() const;
     QString lensModel() const;
-    // "F/2.8", "F/4", "F/0.95"; the decimal separator of the user's locale.
+    // "F/2.8", "F/4", "F/0.95"; the decimal separator of the user's locale. Nothing for an
+    // aperture, focal length or ISO rating of 0 or less, which a lens or camera writes when it
+    // does not know it.
     QString stringFromFNumber() const;
     // "61s", "2s", "0.5s", "1/250s" (unit localised); nothing for times of zero or less.
     QString stringFromExposureTime() const;

@@ -6,8 +6,10 @@
 #include <exiv2/exiv2.hpp>
 #include <zlib.h>
 
+#include <QRegularExpression>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -277,6 +279,71 @@ std::unique_ptr<Exiv2::Image> openImage(const QByteArray& file)
     return std::unique_ptr<Exiv2::Image>(image.release());
 }
 
+// What the EXIF block leaves out, taken from the file's XMP packet, where many programs that write
+// PNG, WebP or an edited JPEG keep the camera's facts (aperture, exposure, date taken, camera,
+// position) and nothing else. Only the facts of how the photo was taken, the camera's name and a
+// position the EXIF block lacks are taken: the orientation, the pixel sizes and the layout stay
+// those of the EXIF block, which decoding follows and a saved copy keeps.
+void fillFromXmp(const Exiv2::XmpData& xmp, QVariantMap& exifDict, QVariantMap& tiffDict, QVariantMap& gpsDict)
+{
+    if (xmp.empty())
+        return;
+    Exiv2::ExifData fromXmp;
+    try {
+        Exiv2::copyXmpToExif(xmp, fromXmp);
+    } catch (...) {
+        return;
+    }
+    static const char* const kShotFacts[] = {
+        kCGImagePropertyExifFNumber, kCGImagePropertyExifExposureTime, kCGImagePropertyExifISOSpeedRatings,
+        kCGImagePropertyExifSensitivityType, kCGImagePropertyExifStandardOutputSensitivity,
+        kCGImagePropertyExifRecommendedExposureIndex, kCGImagePropertyExifISOSpeed,
+        kCGImagePropertyExifExposureBiasValue, kCGImagePropertyExifFocalLength, kCGImagePropertyExifFlash,
+        kCGImagePropertyExifMeteringMode, kCGImagePropertyExifExposureProgram, kCGImagePropertyExifWhiteBalance,
+        kCGImagePropertyExifBrightnessValue, kCGImagePropertyExifContrast, kCGImagePropertyExifSaturation,
+        kCGImagePropertyExifAuxLensModel,
+    };
+    const auto isShotFact = [](const std::string& tag) {
+        return std::any_of(std::begin(kShotFacts), std::end(kShotFacts), [&](const char* key) { return tag == key; });
+    };
+    for (const Exiv2::Exifdatum& d : fromXmp) {
+        const std::string group = d.groupName();
+        const std::string tag = d.tagName();
+        QVariantMap* target = nullptr;
+        if (group == "Photo" && isShotFact(tag))
+            target = &exifDict;
+        else if (group == "Image" && (tag == "Make" || tag == "Model"))
+            target = &tiffDict;
+        const QString key = QString::fromStdString(tag);
+        if (!target || target->contains(key))
+            continue;
+        const QVariant v = toVariant(d);
+        if (v.isValid())
+            target->insert(key, v);
+    }
+    if (gpsDict.isEmpty())
+        readGps(fromXmp, gpsDict);
+    // The library does not carry the date taken over: XMP writes it as "2020-02-03T04:05:06",
+    // with seconds, fractions and a zone that may be left out. The clock as written is kept, as
+    // the EXIF block keeps it; a date without a time of day is not taken.
+    if (exifDict.contains(kCGImagePropertyExifDateTimeOriginal))
+        return;
+    static const QRegularExpression iso(QStringLiteral("^(\\d{4})-(\\d{2})-(\\d{2})T(\\d{2}):(\\d{2})(?::(\\d{2}))?"));
+    for (const char* key : {"Xmp.exif.DateTimeOriginal", "Xmp.photoshop.DateCreated"}) {
+        const auto it = xmp.findKey(Exiv2::XmpKey(key));
+        if (it == xmp.end())
+            continue;
+        const QRegularExpressionMatch m = iso.match(QString::fromStdString(it->toString()));
+        if (!m.hasMatch())
+            continue;
+        const QString seconds = m.captured(6).isEmpty() ? QStringLiteral("00") : m.captured(6);
+        exifDict.insert(kCGImagePropertyExifDateTimeOriginal, QStringLiteral("%1:%2:%3 %4:%5:%6")
+                                                                  .arg(m.captured(1), m.captured(2), m.captured(3),
+                                                                       m.captured(4), m.captured(5), seconds));
+        return;
+    }
+}
+
 }  // namespace
 
 QVariantMap readMetadata(const QByteArray& file)
@@ -298,6 +365,7 @@ QVariantMap readMetadata(const QByteArray& file)
                 target->insert(QString::fromStdString(d.tagName()), v);
         }
         readGps(exif, gpsDict);
+        fillFromXmp(image->xmpData(), exifDict, tiffDict, gpsDict);
         if (exifDict.contains(kCGImagePropertyExifAuxLensModel))
             auxDict.insert(kCGImagePropertyExifAuxLensModel, exifDict.value(kCGImagePropertyExifAuxLensModel));
         if (const int o = tiffDict.value(kCGImagePropertyTIFFOrientation).toInt(); o >= 1 && o <= 8)

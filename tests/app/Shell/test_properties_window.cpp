@@ -173,6 +173,27 @@ TEST(PropertiesWindow, ValuesTheCameraDidNotKnowShowAsUnknown)
     EXPECT_EQ(PropertiesWindowController::infoValueByType(7, file.get()), "1/320s");
 }
 
+// A manual lens tells the camera no aperture or focal length, and the camera then writes 0 for
+// them: not known, never "F/0" or "0 mm"; an ISO rating of 0 likewise.
+TEST(PropertiesWindow, ManualLensShowsNoApertureOrFocalLength)
+{
+    const auto file = cameraFile("camera-manual-lens.jpg");
+    ASSERT_TRUE(file);
+    for (long type : {6L, 8L, 10L})
+        EXPECT_EQ(PropertiesWindowController::infoValueByType(type, file.get()), "--") << type;
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(7, file.get()), "1/125s");
+}
+
+// Names a camera filled with blanks show as not known, not as empty rows.
+TEST(PropertiesWindow, BlankNamesShowAsUnknown)
+{
+    const auto file = cameraFile("camera-blank-names.jpg");
+    ASSERT_TRUE(file);
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(4, file.get()), "Kestrel Optics");
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(5, file.get()), "--");
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(18, file.get()), "--");
+}
+
 // A photo as a camera writes it, every row as the camera showed it: a sensitivity above 65535
 // (the rating full, the value in a newer tag), a third of a stop down, and two-decimal values that
 // a float holds a little low (4.2 is 4.1999998 as a float), and a maker's name written in Latin-1
@@ -188,6 +209,50 @@ TEST(PropertiesWindow, RowsShowWhatTheCameraShowed)
     };
     for (const auto& [type, text] : rows)
         EXPECT_EQ(PropertiesWindowController::infoValueByType(type, file.get()), QString::fromUtf8(text)) << type;
+    QLocale::setDefault(before);
+}
+
+// A photo whose camera facts a program kept in the XMP packet alone shows them as it shows those
+// of the EXIF block.
+TEST(PropertiesWindow, FactsKeptOnlyInXmpShow)
+{
+    const auto file = cameraFile("camera-xmp-only.jpg");
+    ASSERT_TRUE(file);
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+    const std::pair<long, const char*> rows[] = {{2, "03/02/2020 04:05:06"}, {4, "Kestrel Optics"}, {6, "F/4"},
+                                                 {7, "1/60s"}, {19, "33°51′24.5″ S, 151°12′55.1″ W"}};
+    for (const auto& [type, text] : rows)
+        EXPECT_EQ(PropertiesWindowController::infoValueByType(type, file.get()), QString::fromUtf8(text)) << type;
+    QLocale::setDefault(before);
+}
+
+// A position whose file names no hemisphere shows its degrees without a letter, as the metadata
+// tools show it, instead of a guessed north and east that would place a photo from Los Angeles
+// in China.
+TEST(PropertiesWindow, PositionWithoutHemisphereGuessesNone)
+{
+    const auto file = cameraFile("camera-position-no-refs.jpg");
+    ASSERT_TRUE(file);
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(19, file.get()), QString::fromUtf8("34°3′0.0″, 118°15′0.0″"));
+    QLocale::setDefault(before);
+}
+
+// A German user reads every number of the panel with a decimal comma, the aperture's as the
+// exposure's, bias's, focal length's, brightness's and the position's seconds.
+TEST(PropertiesWindow, NumbersTakeTheUsersDecimalComma)
+{
+    const auto rows = cameraFile("camera-rows.jpg");
+    const auto placed = cameraFile("camera-single-iso.jpg");
+    ASSERT_TRUE(rows && placed);
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const std::pair<long, const char*> expected[] = {{6, "F/4,2"}, {9, "-0,4 EV"}, {10, "4,7 mm"}, {15, "-9,6"}};
+    for (const auto& [type, text] : expected)
+        EXPECT_EQ(PropertiesWindowController::infoValueByType(type, rows.get()), QString::fromUtf8(text)) << type;
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(19, placed.get()), QString::fromUtf8("48°51′29,6″ N, 2°17′40,2″ E"));
     QLocale::setDefault(before);
 }
 
