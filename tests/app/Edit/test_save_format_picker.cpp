@@ -468,4 +468,30 @@ TEST(SaveAsPanel, TheFormatAndQualityAreWorkedWithTheKeyboard)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
+// Return with the focus on the format menu saves, as on any other control of the panel but a
+// button; it leaves the menu shut, which Space and the arrows open.
+TEST(SaveAsPanel, ReturnOnTheFormatMenuSaves)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ImageSaveAsPanel panel;
+    bool chosen = false;
+    QString path;
+    panel.run(nullptr, "/photos/a.jpg", dir.path(), [&](bool c, const QString &p, const std::optional<QVariantMap> &) {
+        chosen = c;
+        path = p;
+    });
+    QDialog *shown = shownSavePanel();
+    ASSERT_TRUE(shown);
+    shown->activateWindow();
+    QApplication::setActiveWindow(shown);
+    QWidget *format = panel.accessoryView()->popupFormat()->widget();
+    format->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(format, Qt::Key_Return);
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << "Return opened the format menu";
+    EXPECT_TRUE(chosen);
+    EXPECT_EQ(path, dir.filePath("a.jpg"));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
 } // namespace
