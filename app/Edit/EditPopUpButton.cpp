@@ -52,6 +52,8 @@ void EditPopUpButton::mouseDown(const kpv::Event &) { performClick(); }
 
 bool EditPopUpButton::performKeyAction(const kpv::Event &e)
 {
+    if (e.keyCode() == kpv::KeyCode::Return || e.keyCode() == kpv::KeyCode::KeypadEnter)
+        return false;
     const bool arrow = e.keyCode() == kpv::KeyCode::UpArrow || e.keyCode() == kpv::KeyCode::DownArrow;
     if (arrow && e.type() == kpv::KeyDown && isEnabled() &&
         !(e.modifierFlags() & (kpv::CommandKeyMask | kpv::AlternateKeyMask | kpv::ControlKeyMask))) {

@@ -30,7 +30,8 @@ public:
 
     void mouseDown(const kpv::Event &e) override;
     void drawRect(const kpv::Rect &dirty) override;
-    // With the keyboard focus, Space, Return, Enter and the Up and Down arrows show the menu.
+    // With the keyboard focus, Space and the Up and Down arrows show the menu. Return and Enter
+    // are left to the dialog, whose default button they press, as they do on a check box.
     bool performKeyAction(const kpv::Event &e) override;
     void performClick() override;
 

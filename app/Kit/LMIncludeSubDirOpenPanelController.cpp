@@ -77,6 +77,8 @@ long LMIncludeSubDirOpenPanelController::runModalOpenPanelWithDirectory(const QU
     kpv::OpenPanel& panel = *m_openPanel;
     panel.setCanChooseDirectories(true);
     panel.setCanChooseFiles(canChooseFiles);
+    // A new folder holds no photos to open.
+    panel.setCanCreateDirectories(false);
     panel.setAllowsMultipleSelection(true);
     if (LMAppServices* services = LMAppServices::shared())
         panel.setAllowedFileTypes(services->allowedFileExtensions());

@@ -298,6 +298,13 @@ QString LMNumericTextField::pasteNote(qint64 kept) const
                : bundle.localizedStringWithFormat(QStringLiteral("IDS_FieldPasteDigits_Fmt"), qlonglong(allowedMaxLength()));
 }
 
+QString LMNumericTextField::typingNote(const QString& typed) const
+{
+    if (const QString note = LMLengthLimitTextField::typingNote(typed); !note.isEmpty() || isAllDigits(typed))
+        return note;
+    return kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_FieldTypedDigitsOnly"));
+}
+
 bool LMNumericTextField::textView_shouldChangeTextInRange(qint64 location, qint64 length, const QString& repl)
 {
     auto would = textAfterChange(stringValue(), location, length, repl);

@@ -92,7 +92,7 @@ private:
 };
 
 // Digits 0 to 9 only; emptying the field is allowed. A paste is taken whole or refused, and a
-// refused one is told with the field's rules (digits, how many).
+// refused one is told with the field's rules (digits, how many), as a key other than a digit is.
 class LMNumericTextField : public LMLengthLimitTextField {
 public:
     explicit LMNumericTextField(const kpv::Rect& frame = kpv::Rect());
@@ -100,6 +100,7 @@ public:
 
 protected:
     QString pasteNote(qint64 kept) const override;
+    QString typingNote(const QString& typed) const override;
 };
 
 // A file name: it may not start with a point, and a point refused at the start is told.

@@ -24,6 +24,11 @@ LMLengthLimitTextView::LMLengthLimitTextView(const kpv::Rect& frame)
         if (m_delegate && m_enabled && m_allowedMaxLength != 0)
             m_delegate->lengthLimitTextViewDidShortenPaste(this, offered, kept);
     });
+    m_editor.setTypingRefusedHandler([this](const QString& typed) {
+        if (m_delegate && m_enabled && m_allowedMaxLength != 0 &&
+            !lengthTest(m_editor.selectionStart(), m_editor.selectionLength(), typed))
+            m_delegate->lengthLimitTextViewDidRefuseTyping(this);
+    });
 }
 
 LMTextEditor::Frame LMLengthLimitTextView::editorFrame() const

@@ -25,6 +25,9 @@ public:
     // them taken (0 when the text was already full). Told after the change, so the owner can say
     // what was left out.
     virtual void lengthLimitTextViewDidShortenPaste(LMLengthLimitTextView*, qint64 /*offered*/, qint64 /*kept*/) {}
+    // A key (a letter, Return) was refused because the text is at its limit, so the owner can say
+    // why nothing appeared.
+    virtual void lengthLimitTextViewDidRefuseTyping(LMLengthLimitTextView*) {}
 };
 
 class LMLengthLimitTextView : public kpv::View {

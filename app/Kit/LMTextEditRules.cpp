@@ -36,6 +36,26 @@ QString trimmedWhiteSpace(const QString& s)
     return s.mid(b, e - b);
 }
 
+QString insertableText(const QString& s, bool multiLine)
+{
+    QString out;
+    out.reserve(s.size());
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const QChar c = s[i];
+        const bool lineBreak = c == u'\n' || c == u'\r' || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+        if (lineBreak) {
+            if (c == u'\r' && i + 1 < s.size() && s[i + 1] == u'\n')
+                ++i;
+            out += multiLine ? u'\n' : u' ';
+        } else if (c == u'\t') {
+            out += multiLine ? u'\t' : u' ';
+        } else if (c.category() != QChar::Other_Control) {
+            out += c;
+        }
+    }
+    return out;
+}
+
 bool lengthAllows(const QString& wouldBe, std::uint64_t allowedMaxLength, bool ignoreWhiteSpace)
 {
     if (allowedMaxLength == 0)

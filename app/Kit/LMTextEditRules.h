@@ -24,6 +24,11 @@ bool isAllDigits(const QString& s);
 // Whether typed characters are text to insert (their first character, a surrogate pair taken
 // whole, is printable), rather than a control key.
 bool isTypedText(const QString& chars);
+// Text from outside (a paste, the desktop's selection, an input method) as an input takes it:
+// every line break (CR LF, CR, LF, the Unicode line and paragraph separators) is one LF in an
+// input of several lines, and a space, as a tab is, in a one-line input; other control characters
+// are dropped, so that no pasted text puts them in a name.
+QString insertableText(const QString& s, bool multiLine);
 // The range of the last character (a surrogate pair counts as one), for a delete key.
 void lastCharacterRange(const QString& s, qint64* location, qint64* length);
 

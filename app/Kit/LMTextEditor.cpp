@@ -105,9 +105,7 @@ void LMTextEditor::selectAll()
 void LMTextEditor::setMarkedText(const QString& text, qint64 caretInText)
 {
     sync();
-    m_marked = text;
-    if (!m_multiLine)
-        m_marked.replace(QLatin1Char('\n'), QLatin1Char(' ')).remove(QLatin1Char('\r'));
+    m_marked = LMTextEditRules::insertableText(text, m_multiLine);
     m_markedCaret = std::clamp<qint64>(caretInText, 0, m_marked.size());
 }
 
@@ -209,9 +207,7 @@ bool LMTextEditor::replaceSelection(const QString& replacement, bool cutToFit, E
 {
     const qint64 start = selectionStart(), length = selectionLength();
     const QString removed = m_text().mid(start, length);
-    QString text = replacement;
-    if (!m_multiLine)
-        text.replace(QLatin1Char('\n'), QLatin1Char(' ')).remove(QLatin1Char('\r'));
+    const QString text = LMTextEditRules::insertableText(replacement, m_multiLine);
     if (m_replace(start, length, text)) {
         m_known = m_text();
         setCaret(start + text.size());

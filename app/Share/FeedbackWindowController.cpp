@@ -150,3 +150,9 @@ void FeedbackWindowController::lengthLimitTextViewDidShortenPaste(LMLengthLimitT
         QString::fromLatin1(kept > 0 ? "IDS_FeedbackPasteShortened_Fmt" : "IDS_FeedbackPasteFull_Fmt"),
         qlonglong(kMaxMessageLength)));
 }
+
+void FeedbackWindowController::lengthLimitTextViewDidRefuseTyping(LMLengthLimitTextView*)
+{
+    m_txtStatus->setStringValue(kpv::Bundle::mainBundle().localizedStringWithFormat(
+        QStringLiteral("IDS_FieldTypedFull_Fmt"), qlonglong(kMaxMessageLength)));
+}

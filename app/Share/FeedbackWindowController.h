@@ -44,6 +44,7 @@ public:
     // A paste past the message's limit: the word under the box says what the limit is and that
     // the text pasted was cut (or, the message being full, not taken).
     void lengthLimitTextViewDidShortenPaste(LMLengthLimitTextView*, qint64 offered, qint64 kept) override;
+    void lengthLimitTextViewDidRefuseTyping(LMLengthLimitTextView*) override;
 
 private:
     void loadWindow();

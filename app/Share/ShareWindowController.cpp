@@ -169,6 +169,7 @@ void ShareWindowController::beginShareFiles(const QList<ShareFileInfoPtr>& files
     m_tooLongShown = false;
     m_lastFileKeptShown = false;
     m_pasteCutShown = false;
+    m_typingFullShown = false;
     m_websiteType = website;
     m_descTextView->setString(QString());
     layOutThumbs();
@@ -266,6 +267,7 @@ void ShareWindowController::selectWebsite(long website)
     m_websiteType = website;
     m_tooLongShown = false;
     m_pasteCutShown = false;
+    m_typingFullShown = false;
     m_config.setCurShareType(website);
     updateUI();
 }
@@ -277,6 +279,7 @@ void ShareWindowController::selectFile(int index)
     m_descriptions[m_curFileIndex] = m_descTextView->string();
     m_curFileIndex = index;
     m_pasteCutShown = false;
+    m_typingFullShown = false;
     m_descTextView->setString(m_descriptions[index]);
     updateUI();
 }
@@ -385,12 +388,21 @@ void ShareWindowController::ShareFileDescTextView_textChangedWithCurLength(Share
 {
     m_lastFileKeptShown = false;
     m_pasteCutShown = false;
+    m_typingFullShown = false;
     updateUI();
 }
 
 void ShareWindowController::lengthLimitTextViewDidShortenPaste(LMLengthLimitTextView*, qint64, qint64)
 {
     m_pasteCutShown = true;
+    m_typingFullShown = false;
+    updateUI();
+}
+
+void ShareWindowController::lengthLimitTextViewDidRefuseTyping(LMLengthLimitTextView*)
+{
+    m_typingFullShown = true;
+    m_pasteCutShown = false;
     updateUI();
 }
 
@@ -428,6 +440,9 @@ void ShareWindowController::updateUI()
         message = text("IDS_ShareKeepsOnePhoto");
     else if (m_pasteCutShown && limit != 0)
         message = kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_SharePasteShortened_Fmt"),
+                                                                      qlonglong(limit));
+    else if (m_typingFullShown && limit != 0)
+        message = kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_ShareTypedFull_Fmt"),
                                                                       qlonglong(limit));
     m_txtMessage->setStringValue(message);
     m_btnShare->setTitle(text("IDS_Share"));

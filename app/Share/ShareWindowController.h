@@ -84,6 +84,7 @@ public:
                                                         std::uint64_t allowedMaxLength) override;
     // A paste cut to the site's limit: the sheet says so until the next change.
     void lengthLimitTextViewDidShortenPaste(LMLengthLimitTextView*, qint64 offered, qint64 kept) override;
+    void lengthLimitTextViewDidRefuseTyping(LMLengthLimitTextView*) override;
     bool customWindow(LMCustomWindow* window, const kpv::Event& keyDown) override;
 
 private:
@@ -113,5 +114,6 @@ private:
     bool m_tooLongShown = false;
     bool m_lastFileKeptShown = false;
     bool m_pasteCutShown = false;
+    bool m_typingFullShown = false; // a key was refused at the site's limit
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

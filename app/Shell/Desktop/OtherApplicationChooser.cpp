@@ -2,8 +2,10 @@
 
 #include "foundation/Bundle.h"
 
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -33,6 +35,7 @@ OtherApplicationChooser::OtherApplicationChooser(QWidget* parent, const QString&
     m_filter = new QLineEdit(this);
     m_filter->setPlaceholderText(text("IDS_OpenWithOtherFilter"));
     m_filter->setClearButtonEnabled(true);
+    m_filter->installEventFilter(this);
     layout->addWidget(m_filter);
     m_list = new QListWidget(this);
     m_list->setIconSize(QSize(24, 24));
@@ -82,6 +85,23 @@ void OtherApplicationChooser::applyFilter(const QString& text)
     if (!current || current->isHidden())
         m_list->setCurrentItem(firstShown);
     m_open->setEnabled(m_list->currentItem() && !m_list->currentItem()->isHidden());
+}
+
+bool OtherApplicationChooser::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_filter && event->type() == QEvent::KeyPress) {
+        switch (static_cast<QKeyEvent*>(event)->key()) {
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+            QCoreApplication::sendEvent(m_list, event);
+            return true;
+        default:
+            break;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void OtherApplicationChooser::confirm()

@@ -1,6 +1,6 @@
 #pragma once
 // "Other Application...": a window-modal list of every application the user can start on a file,
-// with a filter field, for opening the photo with one that does not say it opens images.
+// with a filter field (whose Up and Down keys step through the list), for opening the photo with one that does not say it opens images.
 
 #include "desktop/DesktopServices.h"
 
@@ -22,6 +22,10 @@ public:
     QLineEdit* filterField() const { return m_filter; }
     QListWidget* list() const { return m_list; }
     QPushButton* openButton() const { return m_open; }
+
+protected:
+    // The arrow and page keys typed in the filter field move through the list it filters.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void applyFilter(const QString& text);

@@ -155,7 +155,10 @@ FilePanelDialog::FilePanelDialog(QWidget* parent, FilePanelOptions options) : QD
     top->addWidget(m_up);
     top->addWidget(home);
     top->addWidget(m_folderLabel, 1);
-    if (!m_options.open && m_options.canCreateFolders) {
+    // A save panel, and a panel that chooses a folder for what is to come (the copies, the new
+    // files), can make the folder the user has in mind; a panel that opens files has no use for one.
+    const bool choosesAFolder = m_options.open && m_options.chooseFolders && !m_options.chooseFiles;
+    if ((!m_options.open || choosesAFolder) && m_options.canCreateFolders) {
         auto* create = new QPushButton(tr("New Folder"), this);
         create->setObjectName(QStringLiteral("newFolderButton"));
         create->setAutoDefault(false);

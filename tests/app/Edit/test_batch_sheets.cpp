@@ -844,7 +844,7 @@ TEST_F(BatchSheets, ReadOnlyDestinationIsRefusedAndNothingIsWritten)
 
 // A paste a digit field refuses ("12ab34567890": letters, and more than its four digits) leaves
 // the field as it was and is told below the fields, naming the rule; the note goes with the next
-// change of that field. A name cut to its limit is told the same way.
+// change of that field. A letter typed there, and a name cut to its limit, are told the same way.
 TEST_F(BatchSheets, ResizeFieldsTellAPasteTheyRefusedOrCut)
 {
     BatchResizeWindowController sheet(&config, editTestLoader());
@@ -871,6 +871,9 @@ TEST_F(BatchSheets, ResizeFieldsTellAPasteTheyRefusedOrCut)
 
     paste(sheet.edtDpi(), "72 dpi");
     EXPECT_EQ(sheet.txtNote()->stringValue(), note);
+    kpv::Application::shared().sendEvent(kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::A, "a", "a", sheet.window()));
+    EXPECT_EQ(sheet.edtDpi()->stringValue(), "");
+    EXPECT_EQ(sheet.txtNote()->stringValue(), "Only digits can be typed in this field.");
     paste(sheet.edtNewNameBase(), QString(40, QLatin1Char('x')));
     EXPECT_EQ(sheet.edtNewNameBase()->stringValue(), QString(32, QLatin1Char('x')));
     EXPECT_EQ(sheet.txtNote()->stringValue(), "The pasted text was cut to fit the limit of 32 characters.");

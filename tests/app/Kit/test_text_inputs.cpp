@@ -185,6 +185,21 @@ TEST(LengthLimitTextField, EditsAtTheCaretWithSelectionAndClipboard)
     EXPECT_EQ(f.stringValue(), QString("news"));
 }
 
+// Text pasted from elsewhere keeps its lines in a box of several lines, whatever their line
+// ends, and runs on one line in a field, a tab as a space; control characters are left out, so
+// that a paste puts no tab or stray byte in a file name.
+TEST(LengthLimitTextField, APasteOfSeveralLinesFitsTheInput)
+{
+    kpv::Pasteboard::generalPasteboard().writeString(QString::fromUtf8("Ur\tlaub\r\nam\x01 See\r"));
+    LMPathNameTextField name;
+    press(name, KeyCode::V, CommandKeyMask);
+    EXPECT_EQ(name.stringValue(), QString("Ur laub am See "));
+    LMLengthLimitTextView box;
+    box.awakeFromNib();
+    press(box, KeyCode::V, CommandKeyMask);
+    EXPECT_EQ(box.string(), QString("Ur\tlaub\nam See\n"));
+}
+
 // Ctrl+Z takes back what the user did, a run of typing or of Backspace at a time, and brings
 // back a text replaced by mistake; Ctrl+Shift+Z and Ctrl+Y make it again. A text set from
 // outside starts a new history.

@@ -1,5 +1,6 @@
 // The feedback form worked from the keyboard as the user works it: a paste longer than the message
-// takes is cut to fit, the user is told so and of the limit, and what was typed before stays.
+// takes is cut to fit, the user is told so and of the limit, and what was typed before stays; a
+// key typed at the limit is told too.
 #include "Share/FeedbackWindowController.h"
 
 #include "Kit/LMNormalCustomWindow.h"
@@ -34,6 +35,9 @@ TEST(FeedbackForm, APasteOverTheLimitIsCutWithAWordAndKeepsWhatWasTyped)
     key(kpv::KeyCode::V, "v", kpv::CommandKeyMask);
     EXPECT_EQ(form.messageTextView()->string(), message);
     EXPECT_EQ(form.statusText(), bundle.localizedStringWithFormat("IDS_FeedbackPasteFull_Fmt", qlonglong(5000)));
+    key(kpv::KeyCode::A, "x"); // so is a key typed
+    EXPECT_EQ(form.messageTextView()->string(), message);
+    EXPECT_EQ(form.statusText(), bundle.localizedStringWithFormat("IDS_FieldTypedFull_Fmt", qlonglong(5000)));
     key(kpv::KeyCode::Z, "z", kpv::CommandKeyMask);
     EXPECT_EQ(form.messageTextView()->string(), "Hi. ");
     EXPECT_TRUE(form.statusText().isEmpty());

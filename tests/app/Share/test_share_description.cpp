@@ -59,6 +59,8 @@ TEST(ShareDescription, TheBoxTakesWhatTheChosenSiteTakesAndAlwaysLetsATextShrink
     EXPECT_EQ(sheet.lengthText(), "117 / 117");
     type(*box, "c");
     EXPECT_EQ(box->string().size(), 117) << "the 118th character is refused";
+    EXPECT_EQ(sheet.messageText(),
+              kpv::Bundle::mainBundle().localizedStringWithFormat("IDS_ShareTypedFull_Fmt", qlonglong(117)));
     sheet.shareButtonClicked();
     EXPECT_TRUE(sheet.finished());
 

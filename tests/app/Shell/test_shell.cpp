@@ -548,6 +548,16 @@ TEST_F(Shell, OpenWithListsImageApplicationsAndOffersAnyOther)
     ASSERT_TRUE(chooser);
     ASSERT_EQ(chooser->list()->count(), 2); // every application but this one
     EXPECT_EQ(chooser->list()->item(0)->text(), "Paint");
+    // The arrows typed in the filter step through what it shows.
+    auto press = [&](Qt::Key key) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+        QCoreApplication::sendEvent(chooser->filterField(), &event);
+        return chooser->list()->currentRow();
+    };
+    chooser->filterField()->setText("t");
+    EXPECT_EQ(chooser->list()->currentRow(), 0);
+    EXPECT_EQ(press(Qt::Key_Down), 1);
+    EXPECT_EQ(press(Qt::Key_Up), 0);
     chooser->filterField()->setText("text");
     EXPECT_TRUE(chooser->list()->item(0)->isHidden());
     // The window made larger, then smaller, beneath the list: it stays over the window's middle.

@@ -11,6 +11,8 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
+#include <QFileInfo>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -117,6 +119,34 @@ TEST_F(FilePanel, APathTypedInTheListIsTheFolderChosen)
     key(name, Qt::Key_Return);
     EXPECT_EQ(result, ModalResponseOK);
     EXPECT_EQ(panel.URL(), elsewhere);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// A folder picker for new files can make the folder they are to go to: New Folder asks for its
+// name, makes it, opens it, and Return then chooses it.
+TEST_F(FilePanel, AFolderPickerMakesTheFolderTheUserNames)
+{
+    OpenPanel panel;
+    panel.setCanChooseDirectories(true);
+    panel.setCanChooseFiles(false);
+    panel.setCanCreateDirectories(true);
+    panel.setDirectoryURL(decodeFileName(root));
+    long result = 99;
+    panel.beginSheetModalForWindow(&window, [&](long r) { result = r; });
+    QDialog* d = dialog();
+    ASSERT_NE(d, nullptr);
+    auto* create = d->findChild<QPushButton*>(QStringLiteral("newFolderButton"));
+    ASSERT_NE(create, nullptr);
+    create->click();
+    auto* ask = d->findChild<QInputDialog*>(QStringLiteral("newFolderQuestion"));
+    ASSERT_NE(ask, nullptr);
+    ask->setTextValue(QStringLiteral("Urlaub 2026"));
+    ask->accept();
+    const QString made = decodeFileName(root) + QStringLiteral("/Urlaub 2026");
+    EXPECT_TRUE(QFileInfo(made).isDir());
+    key(d->findChild<QTreeWidget*>(QStringLiteral("fileList")), Qt::Key_Return);
+    EXPECT_EQ(result, ModalResponseOK);
+    EXPECT_EQ(panel.URL(), made);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
