@@ -153,8 +153,10 @@ void NavigateController::requestRegions(const QRectF &rawRect, double scale, QPo
     if (!normalBase || !normalBase->isEqual(*base))
         return;
     const int reduction = NavRegionCache::reductionForScale(scale);
-    // The picture shown, or one the file holds for another scale, is as fine as that already.
-    if (1.0 / reduction <= normal->scaleOfOriginal() * 1.0001)
+    // The picture shown, or one the file holds for another scale, is as fine as that already: a
+    // fitted picture made for the view's size shows each of its pixels once, and tiles of the
+    // next finer reduction would only be drawn smaller over it.
+    if (scale <= normal->scaleOfOriginal() * 1.0001)
         return;
     for (int type = 1; (1 << (type - 1)) <= reduction; ++type)
         if (info->imageByType(type))
