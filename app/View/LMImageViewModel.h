@@ -290,6 +290,10 @@ public:
     void stopFrameSwitchTimer();
     void frameSwitchTimerHandler();
     bool isFrameSwitchTimerRunning() const { return m_frameSwitchTimer && m_frameSwitchTimer->isTimerRunning(); }
+    // A view nobody can see (its window minimised or hidden) holds its animation on the frame it
+    // shows, with no timer left to wake the program; back on screen it goes on from that frame.
+    void setOnScreen(bool onScreen);
+    bool isOnScreen() const { return m_onScreen; }
     // While the normal image holds only the frames decoded so far, the animation waits on its last
     // frame instead of starting over. A new file clears it.
     void setFramesStillDecoding(bool decoding) { m_framesStillDecoding = decoding; }
@@ -407,6 +411,7 @@ private:
     QPointF m_zoomImagePoint;
     std::unique_ptr<LMBlockRepeatTimer> m_frameSwitchTimer;
     bool m_framesStillDecoding = false;
+    bool m_onScreen = true;
     std::unique_ptr<LMBlockRepeatTimer> m_rotateTimer;
     double m_rotateDetectBeginTime = 0, m_rotateDetectLastTime = 0, m_totalRotateDegreeFromBegin = 0;
     int64_t m_curScaleMode = ScaleModeNone;

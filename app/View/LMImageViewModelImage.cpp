@@ -125,9 +125,17 @@ void LMImageViewModel::emptyForNextFile(bool keep)
 
 // ---- Animated frames ----
 
+void LMImageViewModel::setOnScreen(bool onScreen)
+{
+    if (onScreen == m_onScreen)
+        return;
+    m_onScreen = onScreen;
+    updateFrameSwitchTimer();
+}
+
 void LMImageViewModel::updateFrameSwitchTimer()
 {
-    if (!m_imageNormal || m_imageNormal->frameCount() < 2) {
+    if (!m_onScreen || !m_imageNormal || m_imageNormal->frameCount() < 2) {
         stopFrameSwitchTimer();
         return;
     }

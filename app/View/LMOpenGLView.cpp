@@ -2,6 +2,7 @@
 
 #include "appkit/Cursor.h"
 #include "appkit/Window.h"
+#include "foundation/NotificationCenter.h"
 #include "foundation/RunLoop.h"
 #include "foundation/Timer.h"
 
@@ -54,6 +55,7 @@ LMOpenGLView::LMOpenGLView(const kpv::Rect &frame) : kpv::OpenGLView(frame)
 LMOpenGLView::~LMOpenGLView()
 {
     widget()->removeEventFilter(m_screenWatcher.get());
+    kpv::NotificationCenter::defaultCenter().removeObserver(this);
     if (m_screenChangeTimer)
         m_screenChangeTimer->invalidate();
     // Stop the timers before the tiles and the layer go away.
@@ -63,9 +65,27 @@ LMOpenGLView::~LMOpenGLView()
     stopFrameSwitchTimer();
 }
 
+void LMOpenGLView::viewWillMoveToWindow(kpv::Window *window)
+{
+    kpv::OpenGLView::viewWillMoveToWindow(window);
+    kpv::NotificationCenter::defaultCenter().removeObserver(
+        this, QLatin1String(kpv::WindowDidChangeOnScreenNotification));
+}
+
+void LMOpenGLView::updateOnScreen()
+{
+    const kpv::Window *w = window();
+    setOnScreen(w && w->isOnScreen());
+}
+
 void LMOpenGLView::viewDidMoveToWindow()
 {
     kpv::OpenGLView::viewDidMoveToWindow();
+    if (kpv::Window *w = window())
+        kpv::NotificationCenter::defaultCenter().addObserver(
+            this, QLatin1String(kpv::WindowDidChangeOnScreenNotification), w,
+            [this](const kpv::Notification &) { updateOnScreen(); });
+    updateOnScreen();
     // A view put into a window of another density places its picture for it.
     if (updateLayerContentsScale())
         redrawImage();

@@ -39,6 +39,7 @@ public:
     LMOpenGLLayer *openGLLayer() const { return m_openGLLayer.get(); }
 
     // ---- Screen ----
+    void viewWillMoveToWindow(kpv::Window *window) override;
     void viewDidMoveToWindow() override;
     // Takes the window's device pixel ratio, up or down; whether it changed.
     bool updateLayerContentsScale();
@@ -46,6 +47,8 @@ public:
     // next turn the picture is placed and drawn again for the new density, and a fitted picture's
     // new scale is told (the zoom figure, the decode size asked for, the navigation panel).
     void windowDidChangeScreen();
+    // Follows whether the window can be seen (see LMImageViewModel::setOnScreen).
+    void updateOnScreen();
     void setFrame(const kpv::Rect &frame) override;
 
     // ---- Drawing ----

@@ -503,8 +503,8 @@ private:
     void scheduleZoomAheadForStillView();
     void requestZoomAheadForStillView(const LMPathString &path);
     std::shared_ptr<kpv::Timer> m_zoomAheadTimer;
-    // Sharp regions: once the view has been still for a moment, or at once when 100% is asked
-    // for (aimed at where that zoom ends), the part of a JPEG the view shows is decoded at the
+    // Sharp regions: once the view has been still for a moment, or at once when a zoom starts
+    // (aimed at where it ends), the part of a JPEG the view shows is decoded at the
     // resolution it needs, in bands of tiles, and drawn over the picture; pans bring further
     // tiles, and a step drops them all.
     bool regionsServe(const LMNavFileInfoPtr &info) const;
@@ -529,6 +529,7 @@ private:
     NavRegionCache m_regionCache;
     std::shared_ptr<kpv::Timer> m_regionStillTimer;
     std::vector<std::weak_ptr<kpv::Operation>> m_regionLoads;
+    QVariantMap m_regionZoomAskedFor; // the zoom whose target was last asked for
     // The frames shown while the rest of the animation decodes, until that load ends.
     struct FramesSoFar {
         LMPathString path;

@@ -567,6 +567,8 @@ void NavigateController::beginArrowKeyZoom(bool zoomIn, bool delayEnd)
         view->setEnable(false);
     if (delayEnd)
         m_imageZoomTimer.start(kArrowKeyZoomDelayEnd, [this] { endArrowKeyZoom(); });
+    if (view == m_openGLView)
+        requestRegionsForZoomTarget();
 }
 
 void NavigateController::endArrowKeyZoom()
@@ -587,12 +589,11 @@ void NavigateController::switchToScaleMode(int64_t mode)
     abortScrollSession();
     if (LMImageViewModel *view = currentView())
         view->switchToScaleMode(mode);
-    // The zoom's first frame shows the finest picture held for where it is going; 100% shows the
-    // file's own pixels there, decoded from the key on when they are not held.
+    // The zoom's first frame shows the finest picture held for where it is going; where it ends
+    // shows the file's own pixels, decoded from the key on when they are not held.
     if (m_openGLView && currentView() == m_openGLView && m_openGLView->isZoomTimerRunning())
         updateOpenGLViewImage(ImageModeNormal);
-    if (mode == ScaleModeActualSize)
-        requestRegionsForZoomTarget();
+    requestRegionsForZoomTarget();
 }
 
 void NavigateController::setScale(double scale)

@@ -61,6 +61,10 @@ void NavigateController::scheduleRegionsForStillView()
     m_regionStillTimer.reset();
     if (!regionsServe(curFileInfo()))
         return;
+    // A zoom on its way tells where it ends from its first frame: that part is decoded from
+    // then on, not once the easing is over and the view has been still.
+    if (m_openGLView->isZoomTimerRunning())
+        requestRegionsForZoomTarget();
     std::weak_ptr<NavigateController *> self = m_self;
     m_regionStillTimer = kpv::RunLoop::current().performAfterDelay(kRegionStillWait, [self] {
         if (auto s = self.lock(); s && *s) {
@@ -86,6 +90,13 @@ void NavigateController::requestRegionsForZoomTarget()
     if (!m_openGLView || !m_openGLView->isZoomTimerRunning() || !m_openGLView->imageNormal())
         return;
     const QVariantMap zoom = m_openGLView->zoomTimerUserInfo();
+    // Asked for once per zoom. A zoom key held down aims further at each frame: what it ends on
+    // is known only when it is let go, and decoded once the view is still.
+    if (zoom == m_regionZoomAskedFor)
+        return;
+    m_regionZoomAskedFor = zoom;
+    if (m_openGLView->inArrowKeyZoomSession() && !zoom.value(QStringLiteral("arrowKeyFirstZoom")).toBool())
+        return;
     requestRegionsForZoom(zoom.value(QStringLiteral("beginScale")).toDouble(),
                           zoom.value(QStringLiteral("endScale")).toDouble(), m_openGLView->zoomHoldPosition(), false);
 }
@@ -153,8 +164,10 @@ void NavigateController::requestRegions(const QRectF &rawRect, double scale, QPo
     if (!normalBase || !normalBase->isEqual(*base))
         return;
     const int reduction = NavRegionCache::reductionForScale(scale);
-    // The picture shown, or one the file holds for another scale, is as fine as that already.
-    if (1.0 / reduction <= normal->scaleOfOriginal() * 1.0001)
+    // The picture shown, or one the file holds for another scale, is as fine as that already: a
+    // fitted picture made for the view's size shows each of its pixels once, and tiles of the
+    // next finer reduction would only be drawn smaller over it.
+    if (scale <= normal->scaleOfOriginal() * 1.0001)
         return;
     for (int type = 1; (1 << (type - 1)) <= reduction; ++type)
         if (info->imageByType(type))
@@ -215,6 +228,7 @@ void NavigateController::dropRegions()
         if (auto op = load.lock())
             op->cancel();
     m_regionLoads.clear();
+    m_regionZoomAskedFor.clear();
     if (m_loader && m_regionCache.imageBaseInfo())
         m_loader->releaseRegionSource();
     m_regionCache.clear();

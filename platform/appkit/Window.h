@@ -56,6 +56,8 @@ extern const char* const WindowDidResizeNotification;
 extern const char* const WindowDidMoveNotification;
 extern const char* const WindowDidEnterFullScreenNotification;
 extern const char* const WindowDidExitFullScreenNotification;
+// Posted when the window comes on screen or leaves it: shown or hidden, minimised or restored.
+extern const char* const WindowDidChangeOnScreenNotification;
 
 struct Screen {
     Rect frame;
@@ -133,6 +135,8 @@ public:
 
     // Ordering and state.
     bool isVisible() const;
+    // Shown and not minimised: what it draws can be seen. Animations of a window off screen wait.
+    bool isOnScreen() const;
     void makeKeyAndOrderFront();
     void orderFront();
     void orderOut();
@@ -242,6 +246,7 @@ private:
     void widgetMoved();
     void widgetClosed();
     void widgetStateChanged();
+    void widgetShownOrHidden();
     void scheduleShapeUpdate();
     void updateShape();
     void collectTracking(View* v, std::vector<std::pair<View*, TrackingAreaPtr>>& out);
@@ -260,6 +265,7 @@ private:
     int m_level = NormalWindowLevel;
     bool m_floatingPanel = false;
     double m_scaleOverride = 0;
+    bool m_wasOnScreen = false;
     bool m_movableByBackground = false;
     bool m_ignoresMouseEvents = false;
     Point m_mouseLocation{-1e9, -1e9};

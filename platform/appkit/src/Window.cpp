@@ -32,6 +32,7 @@ const char* const WindowDidResizeNotification = "WindowDidResizeNotification";
 const char* const WindowDidMoveNotification = "WindowDidMoveNotification";
 const char* const WindowDidEnterFullScreenNotification = "WindowDidEnterFullScreenNotification";
 const char* const WindowDidExitFullScreenNotification = "WindowDidExitFullScreenNotification";
+const char* const WindowDidChangeOnScreenNotification = "WindowDidChangeOnScreenNotification";
 
 namespace {
 double primaryScreenHeight()
@@ -132,8 +133,16 @@ void WindowWidget::changeEvent(QEvent* e)
 
 void WindowWidget::showEvent(QShowEvent*)
 {
-    if (m_window)
+    if (m_window) {
         m_window->scheduleShapeUpdate();
+        m_window->widgetShownOrHidden();
+    }
+}
+
+void WindowWidget::hideEvent(QHideEvent*)
+{
+    if (m_window)
+        m_window->widgetShownOrHidden();
 }
 
 void WindowWidget::paintEvent(QPaintEvent*)
@@ -415,6 +424,8 @@ Rect Window::convertRectFromScreen(const Rect& r) const { return Rect(convertPoi
 
 bool Window::isVisible() const { return m_widget->isVisible(); }
 
+bool Window::isOnScreen() const { return m_widget->isVisible() && !m_widget->isMinimized(); }
+
 void Window::makeKeyAndOrderFront()
 {
     orderFront();
@@ -535,6 +546,16 @@ void Window::widgetStateChanged()
     const bool fullScreen = m_widget->isFullScreen();
     if (fullScreen != isFullScreen())
         fullScreenChangedBySystem(fullScreen);
+    widgetShownOrHidden();
+}
+
+void Window::widgetShownOrHidden()
+{
+    const bool onScreen = isOnScreen();
+    if (onScreen == m_wasOnScreen)
+        return;
+    m_wasOnScreen = onScreen;
+    post(WindowDidChangeOnScreenNotification, this);
 }
 
 void Window::setIgnoresMouseEvents(bool ignore)

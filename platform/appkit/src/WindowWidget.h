@@ -20,6 +20,7 @@ protected:
     void paintEvent(class QPaintEvent*) override;
     void changeEvent(class QEvent*) override;
     void showEvent(class QShowEvent*) override;
+    void hideEvent(class QHideEvent*) override;
 
 private:
     Window* m_window;

@@ -380,3 +380,40 @@ TEST_F(Animation, ResizedViewIsDrawnWhole)
 }
 
 } // namespace
+
+// A window taken off the screen holds its animation where it is, with no timer left to wake the
+// program: nothing is drawn for nobody. Back on screen the frames go on from the one shown.
+TEST_F(Animation, AWindowOffScreenHoldsItsFrameWithNoTimerRunning)
+{
+    view->setImage(viewtest::makeImage(kImageW, kImageH, 0, 0, 1, 3, kDelay), ImageModeNormal);
+    clock.advance(kDelay);
+    ASSERT_EQ(view->curFrameIdx(), 1);
+    ASSERT_TRUE(view->isFrameSwitchTimerRunning());
+
+    for (const bool minimise : {false, true}) {
+        SCOPED_TRACE(minimise ? "minimised" : "hidden");
+        if (minimise)
+            window->widget()->showMinimized();
+        else
+            window->orderOut();
+        QApplication::processEvents();
+        EXPECT_FALSE(view->isFrameSwitchTimerRunning());
+        const int timers = kpv::RunLoop::main().timerCount();
+        const uint64_t draws = view->drawCount();
+        const int64_t held = view->curFrameIdx();
+        clock.advance(kDelay * 10);
+        QApplication::processEvents();
+        EXPECT_EQ(view->curFrameIdx(), held);
+        EXPECT_EQ(view->drawCount(), draws);
+        EXPECT_EQ(kpv::RunLoop::main().timerCount(), timers);
+
+        if (minimise)
+            window->widget()->showNormal();
+        else
+            window->orderFront();
+        QApplication::processEvents();
+        EXPECT_TRUE(view->isFrameSwitchTimerRunning());
+        clock.advance(kDelay);
+        EXPECT_EQ(view->curFrameIdx(), (held + 1) % 3);
+    }
+}

@@ -239,6 +239,35 @@ TEST_F(ViewRegions, AStillPhotoZoomsToOneHundredPercentOnItsOwnPixelsFromTheFirs
     EXPECT_FALSE(controller->fileInfoByIndex(0)->imageByType(1)); // held for the current file only
 }
 
+// A step out of 100% asks at the key for the part where it ends, and the frames of its easing draw
+// it as soon as it is in, not once the view has come to rest.
+TEST_F(ViewRegions, AZoomStepAsksAtTheKeyForWhereItEnds)
+{
+    const QString path = dir.filePath(QStringLiteral("photo.jpg"));
+    ASSERT_TRUE(kpv::test::writeLargeJpeg(path, 8000, 6000));
+    controller->openFilePaths({LMPathString(path, false)}, {}, false);
+    settle();
+    controller->switchToOriginal();
+    clock.advance(1.6);
+    kpv::RunLoop::main().runOnce();
+    settle();
+    ASSERT_EQ(view->scale(), 1.0);
+
+    // Dragged to a corner none of whose parts were decoded, and zoomed out at once.
+    view->moveImageByDeltaPoint(QPointF(2500, -2000));
+    controller->doZoomCurFile(false);
+    ASSERT_TRUE(view->isZoomTimerRunning());
+    EXPECT_FALSE(host->queue.empty());
+    const size_t before = view->regionTiles().size();
+    host->runQueue(*controller);
+    clock.advance(0.2);
+    kpv::RunLoop::main().runOnce();
+    ASSERT_TRUE(view->isZoomTimerRunning());
+    EXPECT_GT(view->regionTiles().size(), before);
+    view->grabFramebuffer();
+    EXPECT_GT(view->regionTileDrawCount(), 0u);
+}
+
 class PaintedRegions : public ViewRegions {
 protected:
     PaintedRegions() { paintsWithoutOpenGL = true; }
