@@ -4,13 +4,13 @@
 #include "Model/LMPhotoLibrary.h"
 #include "Model/ShareWebsiteType.h"
 
+#include "Browse/BrowserFileCopy.h"
 #include "Browse/FavFileCopyProcessController.h"
 #include "Browse/FavImageBrowserView.h"
 #include "Model/LMPerformSelectorWrapper.h"
 #include "Model/MainConfig.h"
 
 #include "appkit/Menu.h"
-#include "appkit/Pasteboard.h"
 #include "foundation/Bundle.h"
 #include "foundation/NotificationCenter.h"
 
@@ -227,11 +227,9 @@ void FavoriteViewController::doCopy()
 {
     if (!canDoAction(7))
         return;
-    QList<QUrl> urls;
-    for (const auto& item : selectedFavImageBrowserItems())
-        urls.append(item->filePath().filePathURL());
-    kpv::Pasteboard::generalPasteboard().clearContents();
-    kpv::Pasteboard::generalPasteboard().writeFileURLs(urls);
+    const QString failure = BrowserFileCopy::copyFilesToPasteboard(pathsOf(selectedFavImageBrowserItems()));
+    if (!failure.isEmpty())
+        m_host.alert(failure, kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_OK")), QString(), nullptr);
 }
 
 void FavoriteViewController::removeFilesFromMyFavorites()

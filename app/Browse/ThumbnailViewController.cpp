@@ -1,4 +1,5 @@
 #include "Browse/ThumbnailViewController.h"
+#include "Browse/BrowserFileCopy.h"
 
 #include "Browse/FavImageBrowserView.h"
 #include "Kit/LMButton.h"
@@ -9,7 +10,6 @@
 #include "Model/LMPerformSelectorWrapper.h"
 
 #include "appkit/Menu.h"
-#include "appkit/Pasteboard.h"
 #include "appkit/Window.h"
 #include "foundation/Bundle.h"
 #include "foundation/FolderWatcher.h"
@@ -202,11 +202,9 @@ void ThumbnailViewController::doCopy()
 {
     if (!canDoAction(7))
         return;
-    QList<QUrl> urls;
-    for (const LMPathString& p : selectedThumbFilePaths())
-        urls.append(p.filePathURL());
-    kpv::Pasteboard::generalPasteboard().clearContents();
-    kpv::Pasteboard::generalPasteboard().writeFileURLs(urls);
+    const QString failure = BrowserFileCopy::copyFilesToPasteboard(selectedThumbFilePaths());
+    if (!failure.isEmpty())
+        m_host.tellFailure(failure);
 }
 
 void ThumbnailViewController::revealFilesInFinder()

@@ -35,6 +35,8 @@ public:
     // Sorts the navigator's list (and so the grid) by a sort type of the settings.
     virtual void sortFiles(long sortType) = 0;
     virtual void revealFilesInFinder(const QList<LMPathString>& paths) = 0;
+    // Tells the user what a command of the grid could not do.
+    virtual void tellFailure(const QString& message) = 0;
     // Runs a batch tool (18 rename, 19 resize, 20 convert) on the files.
     virtual void batchFiles(long actionId, const QList<LMPathString>& paths) = 0;
     // The grid's context menu at the event's location in `view`.

@@ -132,6 +132,7 @@ void NavigateController::restoreTrashed(QList<TrashedFile> files, bool replaceOc
         return;
     QList<LMPathString> restored;
     QList<TrashedFile> occupied;
+    QList<TrashedFile> stayed; // could not come back and are still in the trash
     QStringList failures;
     for (const TrashedFile &file : files) {
         kpv::WorkspaceServices::RestoreResult result = workspace->restoreFromTrash(file.trashedPath);
@@ -151,11 +152,18 @@ void NavigateController::restoreTrashed(QList<TrashedFile> files, bool replaceOc
                 m_host->addFavoriteFile(restored.last(), file.favoriteInfo, file.favoriteThumb);
                 m_host->updateFavPhotoBoxUI();
             }
-        } else if (result.occupied)
+        } else if (result.occupied) {
             occupied << file;
-        else
+        } else {
             failures << result.error;
+            if (kpv::pathStatus(file.trashedPath).exists || QFileInfo(file.trashedPath).isSymLink())
+                stayed << file;
+        }
     }
+    // What could not come back stays in the trash, and Undo stays offered for it: once the cause
+    // is mended (a folder made writable again), the user tries again.
+    if (!stayed.isEmpty())
+        m_trashedMoves << stayed;
     if (!restored.isEmpty()) {
         // The list gets them back as it was before they went, and the first is shown.
         QList<LMPathString> files = filePaths();
@@ -174,8 +182,8 @@ void NavigateController::restoreTrashed(QList<TrashedFile> files, bool replaceOc
     }
     if (!m_host)
         return;
-    if (!occupied.isEmpty()) {
-        // Asked before anything there is replaced; a No keeps them next for Undo.
+    // Asked before anything there is replaced; a No keeps them next for Undo.
+    auto askToReplace = [this, occupied] {
         m_trashedMoves << occupied;
         QStringList names;
         for (const TrashedFile &file : occupied)
@@ -192,12 +200,20 @@ void NavigateController::restoreTrashed(QList<TrashedFile> files, bool replaceOc
                     restoreTrashed(occupied, true);
                 }
             }));
+    };
+    if (failures.isEmpty()) {
+        if (!occupied.isEmpty())
+            askToReplace();
         return;
     }
-    if (!failures.isEmpty())
-        m_host->beginAlertSheet(m_host->localizedString(QStringLiteral("IDS_UndoTrashFailed")),
-                                m_host->localizedString(QStringLiteral("IDS_OK")), QString(), QString(),
-                                failures.join(QLatin1Char('\n')), nullptr);
+    // The failures are told first, each by name; a name taken meanwhile is asked about after.
+    if (!stayed.isEmpty())
+        failures << m_host->localizedString(QStringLiteral("IDS_UndoTrashStays"));
+    m_host->beginAlertSheet(m_host->localizedString(QStringLiteral("IDS_UndoTrashFailed")),
+                            m_host->localizedString(QStringLiteral("IDS_OK")), QString(), QString(),
+                            failures.join(QLatin1Char('\n')),
+                            occupied.isEmpty() ? std::function<void(int)>()
+                                               : guarded(m_self, [this, askToReplace](int) { nextTurn(guarded(m_self, askToReplace)); }));
 }
 
 void NavigateController::postNotificationForDeletedFiles(const QList<LMPathString> &filePaths)

@@ -88,6 +88,7 @@ public:
     void deleteFiles(const QList<LMPathString>&) override {}
     void sortFiles(long) override {}
     void revealFilesInFinder(const QList<LMPathString>&) override {}
+    void tellFailure(const QString&) override {}
     void batchFiles(long, const QList<LMPathString>&) override {}
     void popUpContextMenu(const kpv::Event&, kpv::View*) override {}
 

@@ -83,6 +83,8 @@ void MainWndThumbnailHost::revealFilesInFinder(const QList<LMPathString>& paths)
             kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_FileManagerFailed")));
 }
 
+void MainWndThumbnailHost::tellFailure(const QString& message) { m_windowController.showFailureAlert(message); }
+
 std::shared_ptr<kpv::Menu> MainWndThumbnailHost::contextMenu()
 {
     if (m_contextMenu)

@@ -37,6 +37,7 @@ public:
     void deleteFiles(const QList<LMPathString>& paths) override;
     void sortFiles(long sortType) override;
     void revealFilesInFinder(const QList<LMPathString>& paths) override;
+    void tellFailure(const QString& message) override;
     void batchFiles(long actionId, const QList<LMPathString>& paths) override;
     void popUpContextMenu(const kpv::Event& e, kpv::View* view) override;
     // The grid's context menu: Copy, Reveal, Move to Trash and the way back to the viewer, each

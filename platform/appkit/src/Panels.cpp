@@ -12,6 +12,9 @@
 #include <QKeyEvent>
 #include <QPushButton>
 
+#include <memory>
+#include <utility>
+
 namespace kpv {
 namespace {
 
@@ -170,7 +173,12 @@ QMessageBox* AlertSheet::begin(const QString& title, const QString& defaultButto
     if (alt && escape == AlertEscape::Alternate)
         box->setEscapeButton(alt);
     wrapAlertTexts(box);
-    QObject::connect(box, &QMessageBox::finished, box, [box, def, alt, other, handler](int) {
+    // A dialog ends once for its caller, though it may finish again (closed as its window goes):
+    // callers free what the alert held on the answer.
+    auto answered = std::make_shared<bool>(false);
+    QObject::connect(box, &QMessageBox::finished, box, [box, def, alt, other, handler, answered](int) {
+        if (std::exchange(*answered, true))
+            return;
         QAbstractButton* clicked = box->clickedButton();
         long code = AlertDefaultReturn;
         if (clicked && clicked == alt)

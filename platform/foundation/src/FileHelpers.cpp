@@ -198,6 +198,7 @@ bool copyFileToNewName(const QString& from, const QString& to, bool* nameTaken, 
     }
     std::vector<char> buffer(1 << 20);
     bool ok = true;
+    bool writeFailed = false;
     int err = 0;
     for (;;) {
         const ssize_t n = ::read(in, buffer.data(), buffer.size());
@@ -210,6 +211,7 @@ bool copyFileToNewName(const QString& from, const QString& to, bool* nameTaken, 
         }
         if (!MFileWriteAll(out, buffer.data(), size_t(n))) {
             ok = false;
+            writeFailed = true;
             err = errno;
             break;
         }
@@ -221,7 +223,10 @@ bool copyFileToNewName(const QString& from, const QString& to, bool* nameTaken, 
     if (!ok) {
         ::close(out);
         ::unlink(temp.c_str());
-        return fail(QStringLiteral("cannot copy %1").arg(displayFileName(from)), err);
+        // Which side failed matters to the user: a full or failing destination is not a bad photo.
+        return fail(writeFailed ? QStringLiteral("cannot write %1").arg(displayFileName(to))
+                                : QStringLiteral("cannot read %1").arg(displayFileName(from)),
+                    err);
     }
     // A full disk can show only when the data reaches it.
     if (!MFileSyncAndClose(out)) {

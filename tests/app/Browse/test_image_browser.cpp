@@ -13,6 +13,7 @@
 #include "appkit/Control.h"
 #include "appkit/Event.h"
 #include "appkit/Menu.h"
+#include "appkit/Pasteboard.h"
 #include "foundation/Clock.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/RunLoop.h"
@@ -735,6 +736,8 @@ public:
     void deleteFiles(const QList<LMPathString>& p) override { deleted = p; }
     kpv::Window* window() const override { return nullptr; }
     void revealFilesInFinder(const QList<LMPathString>& p) override { revealed = p; }
+    void tellFailure(const QString& message) override { failures << message; }
+    QStringList failures;
     void batchFiles(long, const QList<LMPathString>&) override {}
     void popUpContextMenu(const kpv::Event&, kpv::View* v) override { contextMenuViews.push_back(v); }
     QList<LMPathString> revealed;
@@ -824,6 +827,38 @@ TEST_F(ThumbnailMode, CommandsFollowTheSelection)
     EXPECT_FALSE(c->handleKeyDown(53, false)) << "Esc while another window is key passes";
     EXPECT_TRUE(c->handleKeyDown(53, true));
     EXPECT_EQ(host.mode, 4);
+}
+
+TEST_F(ThumbnailMode, CopyLeavesOutAndNamesFilesThatAreGone)
+{
+    // Another program took one photo away after the grid was listed: a paste must not meet a
+    // file that is not there, and the user learns which one was left out.
+    QTemporaryDir dir;
+    host.paths.clear();
+    for (const char* name : {"a.jpg", "b.jpg", "gone.jpg"}) {
+        host.paths.append(P(dir.filePath(QLatin1String(name))));
+        host.dates.insert(host.paths.back(), QDateTime::fromSecsSinceEpoch(100));
+        QFile file(host.paths.back().path());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    c = std::make_unique<ThumbnailViewController>(host);
+    enter();
+    ASSERT_TRUE(QFile::remove(host.paths[2].path()));
+    c->browser()->setSelectionIndexes({0, 1, 2});
+    c->doCopy();
+    kpv::Pasteboard& board = kpv::Pasteboard::generalPasteboard();
+    EXPECT_EQ(board.fileURLs(), (QList<QUrl>{host.paths[0].filePathURL(), host.paths[1].filePathURL()}));
+    ASSERT_EQ(host.failures.size(), 1);
+    EXPECT_TRUE(host.failures[0].contains(QLatin1String("2 of 3"))) << host.failures[0].toStdString();
+    EXPECT_TRUE(host.failures[0].contains(QLatin1String("gone.jpg: it is no longer there")));
+
+    // Nothing left to copy: the clipboard keeps what it held.
+    board.writeString(QStringLiteral("kept"));
+    c->browser()->setSelectionIndexes({2});
+    c->doCopy();
+    EXPECT_EQ(board.string(), QStringLiteral("kept"));
+    ASSERT_EQ(host.failures.size(), 2);
+    EXPECT_TRUE(host.failures[1].contains(QLatin1String("keeps what it held")));
 }
 
 TEST_F(ThumbnailMode, ListChangesKeepTheSelectedFiles)

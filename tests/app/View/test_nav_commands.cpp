@@ -566,6 +566,37 @@ TEST_F(UndoTrashTest, PhotoComesBackFromAnotherVolumesTrash)
     EXPECT_TRUE(commandHost->alerts.isEmpty()) << commandHost->alerts.join("; ").toStdString();
 }
 
+// A photo that cannot go back (another program put a plain file where its folder was) stays in
+// the trash with Undo still offered; once the way is clear the same Undo brings it back.
+TEST_F(UndoTrashTest, APhotoThatCouldNotComeBackCanBeTriedAgain)
+{
+    const QString album = dir.filePath("album");
+    ASSERT_TRUE(QDir().mkpath(album));
+    const QString photo = album + "/a.png";
+    ASSERT_TRUE(pattern().save(photo));
+    const QByteArray before = sum(photo);
+    controller->openFilePaths({LMPathString(photo, false)}, {}, false);
+    commandHost->runQueue(*controller);
+    controller->deleteCurFile();
+    ASSERT_TRUE(QDir(album).removeRecursively());
+    ASSERT_NO_FATAL_FAILURE(writeFile(album, "not a folder"));
+
+    controller->undoMoveToTrash();
+    commandHost->runQueue(*controller);
+    ASSERT_EQ(commandHost->alerts.size(), 1);
+    EXPECT_TRUE(commandHost->alerts[0].startsWith("IDS_UndoTrashFailed")) << commandHost->alerts[0].toStdString();
+    EXPECT_TRUE(commandHost->informatives[0].contains("\"a.png\"")) << commandHost->informatives[0].toStdString();
+    EXPECT_TRUE(QFileInfo::exists(home.filePath(".local/share/Trash/files/a.png")));
+    ASSERT_TRUE(controller->canDoAction(NavigateController::kUndoMoveToTrashAction));
+
+    ASSERT_TRUE(QFile::remove(album));
+    controller->undoMoveToTrash();
+    commandHost->runQueue(*controller);
+    EXPECT_EQ(sum(photo), before);
+    EXPECT_FALSE(controller->canDoAction(NavigateController::kUndoMoveToTrashAction));
+    EXPECT_EQ(commandHost->alerts.size(), 1);
+}
+
 TEST_F(CommandTest, DesktopPictureKeepsTheOldCopyUnlessTheNewOneWasSet)
 {
     commandHost->tempRoot = dir.filePath("private");
