@@ -136,6 +136,7 @@ public:
     {
         m_onError = std::move(handler);
     }
+    void setOutputErrorHandler(std::function<void(const QString&)> handler) override { m_onOutputError = std::move(handler); }
 
 private:
     struct InSignal {
@@ -163,7 +164,9 @@ private:
             }
             if (!m_outputStarted && !m_samples.isEmpty()) {
                 m_outputStarted = true;
-                m_output->start(&m_samples, m_format);
+                const QString unheard = m_output->start(&m_samples, m_format);
+                if (!unheard.isEmpty() && m_onOutputError)
+                    m_onOutputError(unheard);
                 if (m_paused)
                     m_output->suspend();
             }
@@ -213,18 +216,23 @@ private:
     bool m_reported = false;
     int m_inSignal = 0;
     std::function<void(const QString&, const QString&)> m_onError;
+    std::function<void(const QString&)> m_onOutputError;
 };
 
 class SoundDeviceOutput final : public SlideshowAudioOutput {
 public:
-    void start(QIODevice* source, const QAudioFormat& format) override
+    QString start(QIODevice* source, const QAudioFormat& format) override
     {
         stop();
+        // Without a sound device the slideshow goes on without sound, and says so.
         const QAudioDevice device = QMediaDevices::defaultAudioOutput();
         if (device.isNull())
-            return; // no sound device: the slideshow goes on without sound
+            return QStringLiteral("no sound output was found");
         m_sink = std::make_unique<QAudioSink>(device, format);
         m_sink->start(source);
+        if (m_sink->error() == QAudio::OpenError)
+            return QStringLiteral("the sound output cannot be opened");
+        return QString();
     }
     void suspend() override
     {
@@ -254,6 +262,7 @@ public:
     void resume() override {}
     void setMuted(bool) override {}
     void setErrorHandler(std::function<void(const QString&, const QString&)>) override {}
+    void setOutputErrorHandler(std::function<void(const QString&)>) override {}
 };
 
 } // namespace

@@ -9,11 +9,13 @@ SlideshowMusic::SlideshowMusic(MainConfig* config, std::unique_ptr<SlideshowMusi
     , m_sink(std::move(sink))
 {
     m_sink->setErrorHandler([this](const QString& path, const QString& why) { fileFailed(path, why); });
+    m_sink->setOutputErrorHandler([this](const QString& why) { outputFailed(why); });
 }
 
 SlideshowMusic::~SlideshowMusic()
 {
     m_sink->setErrorHandler({});
+    m_sink->setOutputErrorHandler({});
     m_sink->play(QString());
 }
 
@@ -45,6 +47,8 @@ void SlideshowMusic::start(const QString& themeMusic)
     m_paused = false;
     m_current.clear();
     m_toldMissing.clear();
+    m_outputProblem.clear();
+    m_toldOutputProblem = false;
     apply();
 }
 
@@ -116,6 +120,7 @@ void SlideshowMusic::setMuted(bool muted)
     else
         m_mutedWithoutConfig = muted;
     m_sink->setMuted(muted);
+    tellOutputProblem();
 }
 
 void SlideshowMusic::fileFailed(const QString& path, const QString& why)
@@ -135,4 +140,20 @@ void SlideshowMusic::fileFailed(const QString& path, const QString& why)
     }
     if (m_onProblem)
         m_onProblem(path, why);
+}
+
+void SlideshowMusic::outputFailed(const QString& why)
+{
+    m_outputProblem = why;
+    tellOutputProblem();
+}
+
+void SlideshowMusic::tellOutputProblem()
+{
+    // Muted, the user hears nothing either way: told when the sound is turned on.
+    if (m_outputProblem.isEmpty() || m_toldOutputProblem || isMuted())
+        return;
+    m_toldOutputProblem = true;
+    if (m_onProblem)
+        m_onProblem(QString(), m_outputProblem);
 }

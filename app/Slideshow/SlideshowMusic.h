@@ -27,6 +27,9 @@ public:
     virtual void setMuted(bool muted) = 0;
     // Told once per file that cannot be played, with the reason.
     virtual void setErrorHandler(std::function<void(const QString& path, const QString& why)> handler) = 0;
+    // Told when the sound cannot be heard at all (no sound output, or one that will not open),
+    // with the reason; no file is at fault.
+    virtual void setOutputErrorHandler(std::function<void(const QString& why)> handler) = 0;
 };
 
 // Where decoded samples go. The output pulls them from `source` as it plays; suspend() stops the
@@ -34,13 +37,14 @@ public:
 class SlideshowAudioOutput {
 public:
     virtual ~SlideshowAudioOutput() = default;
-    virtual void start(QIODevice* source, const QAudioFormat& format) = 0;
+    // Empty when the samples are being played; otherwise why they cannot be heard.
+    [[nodiscard]] virtual QString start(QIODevice* source, const QAudioFormat& format) = 0;
     virtual void suspend() = 0;
     virtual void resume() = 0;
     virtual void stop() = 0;
 };
 
-// The machine's default sound device; without one, the samples go nowhere.
+// The machine's default sound device; without one, the samples go nowhere and start() says so.
 std::unique_ptr<SlideshowAudioOutput> makeSoundDeviceOutput();
 
 // The sink on Qt Multimedia: the file is decoded and its samples go round and round into
@@ -80,12 +84,15 @@ public:
     // What plays now ("" when nothing does).
     QString currentPath() const { return m_current; }
     bool isPlaying() const { return m_playing && !m_paused; }
-    // Called when a music file could not be played, or is not there (its path and why).
+    // Called when a music file could not be played, or is not there (its path and why); with an
+    // empty path when no music can be heard on this machine, once a slideshow and only unmuted.
     void setProblemHandler(std::function<void(const QString&, const QString&)> handler) { m_onProblem = std::move(handler); }
 
 private:
     void apply();
     void fileFailed(const QString& path, const QString& why);
+    void outputFailed(const QString& why);
+    void tellOutputProblem();
 
     MainConfig* m_config;
     std::unique_ptr<SlideshowMusicSink> m_sink;
@@ -94,6 +101,9 @@ private:
     QString m_current;
     // The file wanted but missing that the user was told of since the music started.
     QString m_toldMissing;
+    // Why no sound can be heard, until the user is told (held while muted).
+    QString m_outputProblem;
+    bool m_toldOutputProblem = false;
     bool m_playing = false;
     bool m_paused = false;
     bool m_mutedWithoutConfig = false;

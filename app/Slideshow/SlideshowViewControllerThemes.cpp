@@ -638,8 +638,10 @@ void SlideshowViewController::ensureMusicAndMenus()
     if (!m_music) {
         m_music = std::make_unique<SlideshowMusic>(m_mainConfig, m_sinkFactory ? m_sinkFactory() : makeSilentMusicSink());
         m_music->setProblemHandler([this](const QString& path, const QString&) {
-            showNotice(kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_SS_MUSIC_CANNOT_PLAY"),
-                                                                            kpv::displayFileName(QFileInfo(path).fileName())));
+            const kpv::Bundle& bundle = kpv::Bundle::mainBundle();
+            showNotice(path.isEmpty() ? bundle.localizedString(QStringLiteral("IDS_SS_MUSIC_NO_OUTPUT"))
+                                      : bundle.localizedStringWithFormat(QStringLiteral("IDS_SS_MUSIC_CANNOT_PLAY"),
+                                                                         kpv::displayFileName(QFileInfo(path).fileName())));
         });
     }
     if (!m_menus) {

@@ -64,6 +64,7 @@ public:
     {
         m_log->fail = std::move(handler);
     }
+    void setOutputErrorHandler(std::function<void(const QString&)>) override {}
 
 private:
     std::shared_ptr<Log> m_log;

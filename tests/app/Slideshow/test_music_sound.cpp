@@ -30,6 +30,7 @@ struct Capture {
     QAudioFormat format;
     bool suspended = false;
     int starts = 0;
+    QString refusal; // what start() says: the sound cannot be heard
 
     QByteArray pull(qint64 bytes) { return source && !suspended ? source->read(bytes) : QByteArray(); }
 };
@@ -37,12 +38,13 @@ struct Capture {
 class CaptureOutput final : public SlideshowAudioOutput {
 public:
     explicit CaptureOutput(std::shared_ptr<Capture> c) : m_c(std::move(c)) {}
-    void start(QIODevice* source, const QAudioFormat& format) override
+    QString start(QIODevice* source, const QAudioFormat& format) override
     {
         m_c->source = source;
         m_c->format = format;
         m_c->suspended = false;
         ++m_c->starts;
+        return m_c->refusal;
     }
     void suspend() override { m_c->suspended = true; }
     void resume() override { m_c->suspended = false; }
@@ -117,7 +119,10 @@ protected:
     void startMusic(MainConfig* config)
     {
         music = std::make_unique<SlideshowMusic>(config, makeSlideshowAudioSink(std::make_unique<CaptureOutput>(capture)));
-        music->setProblemHandler([this](const QString& path, const QString&) { problems << path; });
+        music->setProblemHandler([this](const QString& path, const QString& why) {
+            problems << path;
+            reasons << why;
+        });
     }
     // The first samples of the current file, or a skip where this machine decodes no WAV.
     void awaitSamples()
@@ -132,7 +137,32 @@ protected:
     std::shared_ptr<Capture> capture = std::make_shared<Capture>();
     std::unique_ptr<SlideshowMusic> music;
     QStringList problems;
+    QStringList reasons;
 };
+
+TEST_F(MusicSoundTest, NoSoundOutputIsToldOnceAndOnlyWhenTheUserWouldHearTheMusic)
+{
+    capture->refusal = QStringLiteral("no sound output was found");
+    startMusic(nullptr);
+    music->setMuted(true);
+    music->start(theme);
+    awaitSamples();
+    if (IsSkipped())
+        return;
+    // Muted, nothing is missed; the sound turned on, the user learns why there is none, once,
+    // without the music being blamed.
+    EXPECT_TRUE(problems.isEmpty());
+    music->setMuted(false);
+    music->setMuted(true);
+    music->setMuted(false);
+    EXPECT_EQ(problems, QStringList{QString()});
+    EXPECT_EQ(reasons, QStringList{capture->refusal});
+    EXPECT_EQ(music->currentPath(), theme);
+    // A new slideshow tells again.
+    music->stop();
+    music->start(theme);
+    EXPECT_TRUE(waitFor([this] { return problems.size() == 2; }));
+}
 
 TEST_F(MusicSoundTest, SamplesFlowPauseStopsThemMuteSilencesThemAndTheMusicGoesRound)
 {
