@@ -119,6 +119,13 @@ TEST(PropertiesWindow, DateRowWithoutExifIsTheDayOfTheStatusLine)
 namespace {
 
 // One of the camera-tagged samples, its properties read as the viewer reads them.
+// The locale numbers and dates are written in, for one test.
+struct DefaultLocale {
+    explicit DefaultLocale(const QLocale& locale) { QLocale::setDefault(locale); }
+    ~DefaultLocale() { QLocale::setDefault(before); }
+    const QLocale before;
+};
+
 std::shared_ptr<LMNavFileInfo> cameraFile(const char* name)
 {
     const QString path = QStringLiteral(KPV_TEST_DATA_DIR "/exif/") + QLatin1String(name);
@@ -138,8 +145,7 @@ std::shared_ptr<LMNavFileInfo> cameraFile(const char* name)
 // (to the second) and the position (northern and eastern, southern and western).
 TEST(PropertiesWindow, RowsGiveIsoTimeAndPositionOfCameraFiles)
 {
-    const QLocale before;
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+    const DefaultLocale locale(QLocale(QLocale::English, QLocale::UnitedKingdom));
     struct Row {
         const char* file;
         const char* iso;
@@ -158,7 +164,6 @@ TEST(PropertiesWindow, RowsGiveIsoTimeAndPositionOfCameraFiles)
         EXPECT_EQ(PropertiesWindowController::infoValueByType(2, file.get()), QString::fromUtf8(r.taken));
         EXPECT_EQ(PropertiesWindowController::infoValueByType(19, file.get()), QString::fromUtf8(r.position));
     }
-    QLocale::setDefault(before);
 }
 
 // A value the camera wrote as not known (a zero denominator) shows as not known, never as a zero
@@ -202,14 +207,12 @@ TEST(PropertiesWindow, RowsShowWhatTheCameraShowed)
 {
     const auto file = cameraFile("camera-rows.jpg");
     ASSERT_TRUE(file);
-    const QLocale before;
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom)); // F/4.2, not F/4,2
+    const DefaultLocale locale(QLocale(QLocale::English, QLocale::UnitedKingdom)); // F/4.2, not F/4,2
     const std::pair<long, const char*> rows[] = {
         {4, "Soci\u00e9t\u00e9"}, {6, "F/4.2"}, {7, "1/8000s"}, {8, "204800"}, {9, "-0.4 EV"}, {10, "4.7 mm"}, {15, "-9.6"},
     };
     for (const auto& [type, text] : rows)
         EXPECT_EQ(PropertiesWindowController::infoValueByType(type, file.get()), QString::fromUtf8(text)) << type;
-    QLocale::setDefault(before);
 }
 
 // A photo whose camera facts a program kept in the XMP packet alone shows them as it shows those
@@ -218,13 +221,11 @@ TEST(PropertiesWindow, FactsKeptOnlyInXmpShow)
 {
     const auto file = cameraFile("camera-xmp-only.jpg");
     ASSERT_TRUE(file);
-    const QLocale before;
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+    const DefaultLocale locale(QLocale(QLocale::English, QLocale::UnitedKingdom));
     const std::pair<long, const char*> rows[] = {{2, "03/02/2020 04:05:06"}, {4, "Kestrel Optics"}, {6, "F/4"},
                                                  {7, "1/60s"}, {19, "33°51′24.5″ S, 151°12′55.1″ W"}};
     for (const auto& [type, text] : rows)
         EXPECT_EQ(PropertiesWindowController::infoValueByType(type, file.get()), QString::fromUtf8(text)) << type;
-    QLocale::setDefault(before);
 }
 
 // A position whose file names no hemisphere shows its degrees without a letter, as the metadata
@@ -234,10 +235,8 @@ TEST(PropertiesWindow, PositionWithoutHemisphereGuessesNone)
 {
     const auto file = cameraFile("camera-position-no-refs.jpg");
     ASSERT_TRUE(file);
-    const QLocale before;
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+    const DefaultLocale locale(QLocale(QLocale::English, QLocale::UnitedKingdom));
     EXPECT_EQ(PropertiesWindowController::infoValueByType(19, file.get()), QString::fromUtf8("34°3′0.0″, 118°15′0.0″"));
-    QLocale::setDefault(before);
 }
 
 // A German user reads every number of the panel with a decimal comma, the aperture's as the
@@ -247,24 +246,20 @@ TEST(PropertiesWindow, NumbersTakeTheUsersDecimalComma)
     const auto rows = cameraFile("camera-rows.jpg");
     const auto placed = cameraFile("camera-single-iso.jpg");
     ASSERT_TRUE(rows && placed);
-    const QLocale before;
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const DefaultLocale locale(QLocale(QLocale::German, QLocale::Germany));
     const std::pair<long, const char*> expected[] = {{6, "F/4,2"}, {9, "-0,4 EV"}, {10, "4,7 mm"}, {15, "-9,6"}};
     for (const auto& [type, text] : expected)
         EXPECT_EQ(PropertiesWindowController::infoValueByType(type, rows.get()), QString::fromUtf8(text)) << type;
     EXPECT_EQ(PropertiesWindowController::infoValueByType(19, placed.get()), QString::fromUtf8("48°51′29,6″ N, 2°17′40,2″ E"));
-    QLocale::setDefault(before);
 }
 
 // Seconds follow the minutes with the locale's own separator: a point in Finnish.
 TEST(PropertiesWindow, DateRowKeepsTheLocalesTimeSeparator)
 {
-    const QLocale before;
     QTemporaryDir dir;
     const auto file = makeFile(dir.filePath("photo.png"), {{"Exif", QVariantMap{{"DateTimeOriginal", "2021:05:04 10:11:12"}}}});
-    QLocale::setDefault(QLocale(QLocale::Finnish, QLocale::Finland));
+    const DefaultLocale locale(QLocale(QLocale::Finnish, QLocale::Finland));
     EXPECT_EQ(PropertiesWindowController::infoValueByType(2, file.get()), "4.5.2021 10.11.12");
-    QLocale::setDefault(before);
 }
 
 TEST(PropertiesWindow, WindowFollowsFocusWithinTheWish)

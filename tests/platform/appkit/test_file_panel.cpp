@@ -79,6 +79,16 @@ protected:
         ::unlink((root + "/caf\xe9.png").constData());
     }
     QDialog* dialog() { return window.widget()->findChild<QDialog*>(QStringLiteral("filePanel")); }
+    // Opens `panel` as a folder picker in the scratch folder; its answer goes to `result`.
+    QDialog* pickFolder(OpenPanel& panel, long& result, bool canCreate = false)
+    {
+        panel.setCanChooseDirectories(true);
+        panel.setCanChooseFiles(false);
+        panel.setCanCreateDirectories(canCreate);
+        panel.setDirectoryURL(decodeFileName(root));
+        panel.beginSheetModalForWindow(&window, [&result](long r) { result = r; });
+        return dialog();
+    }
 
     QTemporaryDir scratch;
     QByteArray root;
@@ -93,12 +103,8 @@ protected:
 TEST_F(FilePanel, APathTypedInTheListIsTheFolderChosen)
 {
     OpenPanel panel;
-    panel.setCanChooseDirectories(true);
-    panel.setCanChooseFiles(false);
-    panel.setDirectoryURL(decodeFileName(root));
     long result = 99;
-    panel.beginSheetModalForWindow(&window, [&](long r) { result = r; });
-    QDialog* d = dialog();
+    QDialog* d = pickFolder(panel, result);
     ASSERT_NE(d, nullptr);
     auto* list = d->findChild<QTreeWidget*>(QStringLiteral("fileList"));
     ASSERT_NE(list, nullptr);
@@ -127,13 +133,8 @@ TEST_F(FilePanel, APathTypedInTheListIsTheFolderChosen)
 TEST_F(FilePanel, AFolderPickerMakesTheFolderTheUserNames)
 {
     OpenPanel panel;
-    panel.setCanChooseDirectories(true);
-    panel.setCanChooseFiles(false);
-    panel.setCanCreateDirectories(true);
-    panel.setDirectoryURL(decodeFileName(root));
     long result = 99;
-    panel.beginSheetModalForWindow(&window, [&](long r) { result = r; });
-    QDialog* d = dialog();
+    QDialog* d = pickFolder(panel, result, true);
     ASSERT_NE(d, nullptr);
     auto* create = d->findChild<QPushButton*>(QStringLiteral("newFolderButton"));
     ASSERT_NE(create, nullptr);
