@@ -147,7 +147,10 @@ TEST_F(GLHostTest, RenderView_DrawsNothingWhileItsWindowIsMinimised) {
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, xcb_window_t(top->windowHandle()->winId()), wmState, wmState,
                             32, 2, value);
         free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));  // the server has it
-        QCoreApplication::processEvents();
+        // The toolkit also reads the state, from its own event thread and maybe later under a
+        // busy server: let it catch up, so a late word from it cannot undo the state set here.
+        for (QDeadlineTimer deadline(5000); top->isMinimized() != (state == 3) && !deadline.hasExpired();)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         mLoopClock.advance(0.25);  // the view asks the desktop a few times a second
     };
     markState(3);  // iconic
