@@ -79,6 +79,14 @@ protected:
         ::unlink((root + "/caf\xe9.png").constData());
     }
     QDialog* dialog() { return window.widget()->findChild<QDialog*>(QStringLiteral("filePanel")); }
+    // Opens `panel` as Save As in the scratch folder with `name` typed; its answer goes to `result`.
+    QDialog* saveAs(SavePanel& panel, const QString& name, long& result)
+    {
+        panel.setDirectoryURL(decodeFileName(root));
+        panel.setNameFieldStringValue(name);
+        panel.beginSheetModalForWindow(&window, [&result](long r) { result = r; });
+        return dialog();
+    }
     // Opens `panel` as a folder picker in the scratch folder; its answer goes to `result`.
     QDialog* pickFolder(OpenPanel& panel, long& result, bool canCreate = false)
     {
@@ -224,11 +232,8 @@ TEST_F(FilePanel, SaveKeepsTheNamesBytesAndAsksBeforeReplacing)
 {
     SavePanel panel;
     panel.setAllowedFileTypes({"png"});
-    panel.setDirectoryURL(decodeFileName(root));
-    panel.setNameFieldStringValue(decodeFileName("caf\xe9.jpg"));
     long result = 99;
-    panel.beginSheetModalForWindow(&window, [&](long r) { result = r; });
-    QDialog* d = dialog();
+    QDialog* d = saveAs(panel, decodeFileName("caf\xe9.jpg"), result);
     ASSERT_NE(d, nullptr);
     auto* name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
     EXPECT_EQ(name->text(), QStringLiteral("caf\uFFFD.jpg"));
@@ -272,11 +277,8 @@ TEST_F(FilePanel, SaveTellsANameTooLongAndKeepsThePanelUp)
 {
     SavePanel panel;
     panel.setAllowedFileTypes({"png"});
-    panel.setDirectoryURL(decodeFileName(root));
-    panel.setNameFieldStringValue("a.png");
     long result = 99;
-    panel.beginSheetModalForWindow(&window, [&](long r) { result = r; });
-    QDialog* d = dialog();
+    QDialog* d = saveAs(panel, "a.png", result);
     ASSERT_NE(d, nullptr);
     auto* name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
     name->setText(QString(300, u'q') + ".png");
@@ -300,11 +302,8 @@ TEST_F(FilePanel, SaveTellsANameTooLongAndKeepsThePanelUp)
 TEST_F(FilePanel, ALongProblemWrapsWithinThePanel)
 {
     SavePanel panel;
-    panel.setDirectoryURL(decodeFileName(root));
-    panel.setNameFieldStringValue("a.png");
     long result = 99;
-    panel.beginSheetModalForWindow(&window, [&](long r) { result = r; });
-    QDialog* d = dialog();
+    QDialog* d = saveAs(panel, "a.png", result);
     ASSERT_NE(d, nullptr);
     QCoreApplication::processEvents();
     const int width = d->width();
