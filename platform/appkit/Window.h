@@ -19,6 +19,7 @@ class QWidget;
 
 namespace kpv {
 
+class DesktopStateWatch;
 class View;
 class WindowWidget;
 
@@ -135,7 +136,8 @@ public:
 
     // Ordering and state.
     bool isVisible() const;
-    // Shown and not minimised: what it draws can be seen. Animations of a window off screen wait.
+    // Shown and not minimised, by the toolkit's count and by the window manager's word on the
+    // display: what it draws can be seen. Animations of a window off screen wait.
     bool isOnScreen() const;
     void makeKeyAndOrderFront();
     void orderFront();
@@ -266,6 +268,9 @@ private:
     bool m_floatingPanel = false;
     double m_scaleOverride = 0;
     bool m_wasOnScreen = false;
+    // Minimised by a window manager that says so only on the display (see isPutAwayByDesktop).
+    bool m_putAwayByDesktop = false;
+    std::unique_ptr<DesktopStateWatch> m_desktopWatch;
     bool m_movableByBackground = false;
     bool m_ignoresMouseEvents = false;
     Point m_mouseLocation{-1e9, -1e9};

@@ -5,6 +5,8 @@
 // that opened no window, for the desktop that waits for one.
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -43,5 +45,22 @@ void activateForStart(QWidget* window, const std::string& startupId, const std::
 // the window cannot be seen because its frame is not mapped. False for a hidden window, and
 // without an X display.
 bool isPutAwayByDesktop(const QWidget* window);
+
+// Tells when the window manager changes its word about a top-level window on the display (its
+// WM_STATE: normal, iconic or withdrawn), so the caller can ask isPutAwayByDesktop again instead
+// of asking over and over. `changed` runs on the main thread, from the toolkit's handling of the
+// display's events. Without an X display it never runs. The watch ends with the object, which
+// must not outlive `window`.
+class DesktopStateWatch {
+public:
+    DesktopStateWatch(const QWidget* window, std::function<void()> changed);
+    ~DesktopStateWatch();
+    DesktopStateWatch(const DesktopStateWatch&) = delete;
+    DesktopStateWatch& operator=(const DesktopStateWatch&) = delete;
+
+private:
+    class Filter;
+    std::unique_ptr<Filter> m_filter;
+};
 
 } // namespace kpv

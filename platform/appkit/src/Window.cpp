@@ -4,6 +4,7 @@
 #include "WindowWidget.h"
 #include "appkit/Application.h"
 #include "appkit/View.h"
+#include "appkit/WindowSystem.h"
 #include "foundation/NotificationCenter.h"
 
 #include <QApplication>
@@ -161,6 +162,10 @@ Window::Window(const Rect& contentRect, unsigned styleMask)
     : m_styleMask(styleMask)
 {
     m_widget = new WindowWidget(this);
+    m_desktopWatch = std::make_unique<DesktopStateWatch>(m_widget, [this] {
+        m_putAwayByDesktop = isPutAwayByDesktop(m_widget);
+        widgetShownOrHidden();
+    });
     Application::shared().registerWindow(this);
     applyWindowFlags();
     m_widget->resize(int(std::lround(contentRect.width())), int(std::lround(contentRect.height())));
@@ -181,6 +186,7 @@ Window::~Window()
         m_attachedSheet = nullptr;
     }
     Application::shared().unregisterWindow(this);
+    m_desktopWatch.reset();
     m_widget->detach();
     View* content = m_contentView;
     m_contentView = nullptr;
@@ -424,7 +430,10 @@ Rect Window::convertRectFromScreen(const Rect& r) const { return Rect(convertPoi
 
 bool Window::isVisible() const { return m_widget->isVisible(); }
 
-bool Window::isOnScreen() const { return m_widget->isVisible() && !m_widget->isMinimized(); }
+bool Window::isOnScreen() const
+{
+    return m_widget->isVisible() && !m_widget->isMinimized() && !m_putAwayByDesktop;
+}
 
 void Window::makeKeyAndOrderFront()
 {
@@ -551,6 +560,9 @@ void Window::widgetStateChanged()
 
 void Window::widgetShownOrHidden()
 {
+    // A hidden window is the toolkit's to show again; the display's word about it is asked anew.
+    if (!m_widget->isVisible())
+        m_putAwayByDesktop = false;
     const bool onScreen = isOnScreen();
     if (onScreen == m_wasOnScreen)
         return;

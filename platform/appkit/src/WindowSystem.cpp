@@ -1,5 +1,6 @@
 #include "appkit/WindowSystem.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
 #include <QWidget>
 #include <QWindow>
@@ -195,18 +196,17 @@ void activateForStart(QWidget* window, const std::string& startupId, const std::
 #endif
 }
 
-bool isPutAwayByDesktop(const QWidget* window)
-{
+namespace {
+
 #if QT_CONFIG(xcb)
-    const QWidget* top = window ? window->window() : nullptr;
-    const QWindow* handle = top ? top->windowHandle() : nullptr;
-    if (!handle || !handle->isVisible())
-        return false;
+xcb_connection_t* displayConnection()
+{
     auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
-    if (!c)
-        return false;
-    const auto id = xcb_window_t(handle->winId());
+    return x11 ? x11->connection() : nullptr;
+}
+
+xcb_atom_t wmStateAtom(xcb_connection_t* c)
+{
     static xcb_atom_t wmState = XCB_ATOM_NONE;
     if (wmState == XCB_ATOM_NONE) {
         static const char name[] = "WM_STATE";
@@ -216,6 +216,33 @@ bool isPutAwayByDesktop(const QWidget* window)
             std::free(atom);
         }
     }
+    return wmState;
+}
+
+// The X window of `window`'s top level, or none while it has no native window yet (asking the
+// toolkit for its id would make one).
+xcb_window_t nativeWindowOf(const QWidget* window)
+{
+    const QWidget* top = window ? window->window() : nullptr;
+    const QWindow* handle = top ? top->windowHandle() : nullptr;
+    return handle && handle->handle() ? xcb_window_t(handle->winId()) : XCB_WINDOW_NONE;
+}
+#endif
+
+} // namespace
+
+bool isPutAwayByDesktop(const QWidget* window)
+{
+#if QT_CONFIG(xcb)
+    const QWidget* top = window ? window->window() : nullptr;
+    const QWindow* handle = top ? top->windowHandle() : nullptr;
+    if (!handle || !handle->isVisible())
+        return false;
+    xcb_connection_t* c = displayConnection();
+    if (!c)
+        return false;
+    const auto id = xcb_window_t(handle->winId());
+    const xcb_atom_t wmState = wmStateAtom(c);
     // Both questions go out together: one round trip a call.
     const xcb_get_window_attributes_cookie_t attributesAsked = xcb_get_window_attributes(c, id);
     const xcb_get_property_cookie_t stateAsked = xcb_get_property(c, 0, id, wmState, wmState, 0, 2);
@@ -239,5 +266,55 @@ bool isPutAwayByDesktop(const QWidget* window)
     return false;
 #endif
 }
+
+#if QT_CONFIG(xcb)
+class DesktopStateWatch::Filter : public QAbstractNativeEventFilter {
+public:
+    Filter(const QWidget* window, std::function<void()> changed)
+        : m_window(window)
+        , m_changed(std::move(changed))
+    {
+        if (xcb_connection_t* c = displayConnection()) {
+            m_wmState = wmStateAtom(c);
+            QCoreApplication::instance()->installNativeEventFilter(this);
+        }
+    }
+    ~Filter() override
+    {
+        if (QCoreApplication* app = QCoreApplication::instance())
+            app->removeNativeEventFilter(this);
+    }
+
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override
+    {
+        if (m_wmState == XCB_ATOM_NONE || type != "xcb_generic_event_t")
+            return false;
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        if ((event->response_type & 0x7f) != XCB_PROPERTY_NOTIFY)
+            return false;
+        const auto* property = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+        if (property->atom == m_wmState && property->window == nativeWindowOf(m_window))
+            m_changed();
+        return false;  // the toolkit reads the state as well
+    }
+
+private:
+    const QWidget* m_window;
+    std::function<void()> m_changed;
+    xcb_atom_t m_wmState = XCB_ATOM_NONE;
+};
+#else
+class DesktopStateWatch::Filter {
+public:
+    Filter(const QWidget*, std::function<void()>) {}
+};
+#endif
+
+DesktopStateWatch::DesktopStateWatch(const QWidget* window, std::function<void()> changed)
+    : m_filter(std::make_unique<Filter>(window, std::move(changed)))
+{
+}
+
+DesktopStateWatch::~DesktopStateWatch() = default;
 
 } // namespace kpv

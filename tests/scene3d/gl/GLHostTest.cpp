@@ -10,14 +10,13 @@
 #include <QOpenGLContext>
 #include <memory>
 
-#include <xcb/xcb.h>
-
 #include "DoveOGLFrameBuffer.h"
 #include "DoveOGLRenderEngine.h"
 #include "DoveQtOGLContext.h"
 #include "DoveRenderView.h"
 #include "DoveSceneManager.h"
 #include "GLFixture.h"
+#include "../../support/WindowManagerState.h"
 #include "appkit/View.h"
 #include "foundation/Clock.h"
 #include "foundation/RunLoop.h"
@@ -132,21 +131,12 @@ TEST_F(GLHostTest, RenderView_DrawsNothingWhileItsWindowIsMinimised) {
 
     // A window manager that minimises by marking the window iconic on the display, and tells the
     // toolkit nothing, puts the scene away just the same.
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11 || !x11->connection()) {
+    if (!kpv::test::setWindowManagerState(top, 1)) {
         top->hide();
         GTEST_SKIP() << "the window manager's part needs an X display";
     }
-    xcb_connection_t* c = x11->connection();
-    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, 8, "WM_STATE"), nullptr);
-    ASSERT_NE(atom, nullptr);
-    const xcb_atom_t wmState = atom->atom;
-    free(atom);
     const auto markState = [&](uint32_t state) {
-        const uint32_t value[2] = {state, XCB_NONE};
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, xcb_window_t(top->windowHandle()->winId()), wmState, wmState,
-                            32, 2, value);
-        free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));  // the server has it
+        ASSERT_TRUE(kpv::test::setWindowManagerState(top, state));
         // The toolkit also reads the state, from its own event thread and maybe later under a
         // busy server: let it catch up, so a late word from it cannot undo the state set here.
         for (QDeadlineTimer deadline(5000); top->isMinimized() != (state == 3) && !deadline.hasExpired();)

@@ -11,10 +11,13 @@
 #include "appkit/Window.h"
 #include "../view_test_support.h"
 #include "../../../support/QtTestApplication.h"
+#include "../../../support/WindowManagerState.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QImage>
 #include <QWidget>
+#include <QWindow>
 #include <epoxy/gl.h>
 #include <gtest/gtest.h>
 
@@ -417,3 +420,38 @@ TEST_F(Animation, AWindowOffScreenHoldsItsFrameWithNoTimerRunning)
         EXPECT_EQ(view->curFrameIdx(), (held + 1) % 3);
     }
 }
+
+// A window manager that minimises a window by marking it iconic on the display, and tells the
+// toolkit nothing, holds the animation just the same, until it marks the window normal again.
+TEST_F(Animation, AWindowTheWindowManagerMarksIconicHoldsItsFrame)
+{
+    QWidget* top = window->widget();
+    for (QDeadlineTimer deadline(30000); !top->windowHandle()->isExposed() && !deadline.hasExpired();)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    view->setImage(viewtest::makeImage(kImageW, kImageH, 0, 0, 1, 3, kDelay), ImageModeNormal);
+    clock.advance(kDelay);
+    ASSERT_TRUE(view->isFrameSwitchTimerRunning());
+    const auto markState = [&](uint32_t state) {
+        if (!kpv::test::setWindowManagerState(top, state))
+            return false;
+        for (QDeadlineTimer deadline(5000); view->isFrameSwitchTimerRunning() != (state == 1) && !deadline.hasExpired();)
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        return true;
+    };
+    if (!markState(3))
+        GTEST_SKIP() << "the window manager's word is given on an X display";
+    // Without a window manager the toolkit follows the display's word; the window managers this
+    // stands for leave the toolkit counting the window shown.
+    top->showNormal();
+    QApplication::processEvents();
+    EXPECT_FALSE(view->isFrameSwitchTimerRunning());
+    const int64_t held = view->curFrameIdx();
+    clock.advance(kDelay * 10);
+    EXPECT_EQ(view->curFrameIdx(), held);
+
+    ASSERT_TRUE(markState(1));
+    EXPECT_TRUE(view->isFrameSwitchTimerRunning());
+    clock.advance(kDelay);
+    EXPECT_EQ(view->curFrameIdx(), (held + 1) % 3);
+}
+
