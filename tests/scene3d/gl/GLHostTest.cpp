@@ -16,7 +16,7 @@
 #include "DoveRenderView.h"
 #include "DoveSceneManager.h"
 #include "GLFixture.h"
-#include "../../support/WindowManagerState.h"
+#include "../../support/DesktopStandIns.h"
 #include "appkit/View.h"
 #include "foundation/Clock.h"
 #include "foundation/RunLoop.h"
