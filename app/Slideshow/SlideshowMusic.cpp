@@ -46,13 +46,17 @@ std::optional<LMPathString> SlideshowMusic::userMusicPath() const
 
 void SlideshowMusic::start(const QString& themeMusic)
 {
+    // Another theme chosen while the slideshow plays is the same slideshow: what the user was told
+    // stays told. A new slideshow tells again.
+    if (!m_playing) {
+        m_toldMissing.clear();
+        m_outputProblem.clear();
+        m_toldOutputProblem = false;
+    }
     m_themeMusic = themeMusic;
     m_playing = true;
     m_paused = false;
     m_current.clear();
-    m_toldMissing.clear();
-    m_outputProblem.clear();
-    m_toldOutputProblem = false;
     apply();
 }
 

@@ -160,6 +160,12 @@ TEST_F(MusicSoundTest, NoSoundOutputIsToldOnceAndOnlyWhenTheUserWouldHearTheMusi
     EXPECT_EQ(problems, QStringList{QString()});
     EXPECT_EQ(reasons, QStringList{capture->refusal});
     EXPECT_EQ(music->currentPath(), theme);
+    // Another theme chosen during the slideshow starts its own music, and tells nothing new.
+    const QString otherTheme = dir.filePath("other-theme.wav");
+    ASSERT_TRUE(writeTone(otherTheme, 0.5));
+    music->start(otherTheme);
+    EXPECT_TRUE(waitFor([this] { return capture->starts >= 2; }));
+    EXPECT_EQ(problems.size(), 1);
     // A new slideshow tells again.
     music->stop();
     music->start(theme);
