@@ -8,6 +8,7 @@
 #include "Model/LMPhotoLoader.h"
 
 #include "foundation/Bundle.h"
+#include "foundation/FileNames.h"
 #include "foundation/Operation.h"
 #include "imageio/ContentTypes.h"
 #include "imageio/DecodeBudget.h"
@@ -17,6 +18,7 @@
 #include <QFileInfo>
 
 #include <chrono>
+#include <climits>
 #include <thread>
 
 BatchConvertWorker::BatchConvertWorker(const LMPhotoLoader &loader)
@@ -42,6 +44,24 @@ bool isOpaque(const QImage &picture)
                 return false;
     }
     return true;
+}
+
+// Said of a file whose name with its new ending is longer than a file name may be, and which was
+// therefore written under the shorter name the destination offered; empty otherwise.
+QString shortenedNameNote(const QString &plannedName, const QString &writtenPath)
+{
+    if (writtenPath.isEmpty() || kpv::encodeFileName(plannedName).size() <= qsizetype(NAME_MAX))
+        return {};
+    return kpv::Bundle::mainBundle().localizedStringWithFormat(
+        QStringLiteral("IDS_SavedUnderShorterName_Fmt"),
+        kpv::displayFileName(LMPathString::lastPathComponent(writtenPath)));
+}
+
+QString joinNotes(const QString &first, const QString &second)
+{
+    if (first.isEmpty() || second.isEmpty())
+        return first + second;
+    return first + QStringLiteral("; ") + second;
 }
 } // namespace
 
@@ -78,11 +98,12 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
             return finish(kDone);
         QString error;
         bool tagsLeftOut = false;
-        if (!copyAsNewFile(src, [&] { return LMPathTools::writableFilePathInDirectory(dstFolderPath, newName); },
+        QString out;
+        if (!copyAsNewFile(src, [&] { return out = LMPathTools::writableFilePathInDirectory(dstFolderPath, newName); },
                            &error, &tagsLeftOut))
             return failBecause(error);
         if (why)
-            *why = lostInCopy(tagsLeftOut);
+            *why = joinNotes(shortenedNameNote(newName, out), lostInCopy(tagsLeftOut));
         return finish(kDone);
     }
 
@@ -92,14 +113,16 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
     const auto upright = LMImageTools::createPropertiesFrom(info->properties(), 1);
     // The output is a new file: a name taken meanwhile (by another run, another program) is left
     // alone and the next free name is taken instead.
-    const auto nextName = [&] { return LMPathTools::writableFilePathInDirectory(dstFolderPath, newName); };
+    QString out;
+    const auto nextName = [&] { return out = LMPathTools::writableFilePathInDirectory(dstFolderPath, newName); };
     const bool typeKeepsSixteenBits = kpv::ImageDestination::typeKeepsSixteenBits(fileTypeUti);
     const bool sixteenBits = typeKeepsSixteenBits && kpv::ImageDestination::keepsSixteenBitsOnRewrite(src.path());
     // Done, with what the new file could not take from the photo told beside the run's failures.
     bool tagsLeftOut = false;
     const auto written = [&] {
         if (why)
-            *why = lostInNewFile(src, fileTypeUti, typeKeepsSixteenBits && !sixteenBits, tagsLeftOut);
+            *why = joinNotes(shortenedNameNote(newName, out),
+                             lostInNewFile(src, fileTypeUti, typeKeepsSixteenBits && !sixteenBits, tagsLeftOut));
         return finish(kDone);
     };
     if (sixteenBits && !kpv::ImageDestination::sixteenBitPartFits(info->rawFrameSize().toSize())) {

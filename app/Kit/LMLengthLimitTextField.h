@@ -38,7 +38,7 @@ public:
     // Told, with a sentence for the user that names the rule, when a paste (or text an input
     // method committed) was cut to fit the field's length limit, or did not fit at all (in a
     // field of digits: was refused), and when a typed character was refused by the limit (or,
-    // in a file name, for a leading point).
+    // in a file name, a key that would leave a leading point, typing or deleting).
     using PasteShortenedHandler = std::function<void(const QString& message)>;
     void setPasteShortenedHandler(PasteShortenedHandler handler) { m_pasteShortened = std::move(handler); }
     // Text composed with the input method goes into the field while it is being edited.

@@ -215,7 +215,9 @@ bool LMTextEditor::replaceSelection(const QString& replacement, bool cutToFit, E
         return true;
     }
     if (!cutToFit || text.isEmpty()) {
-        if (!cutToFit && kind == EditKind::Typing && !text.isEmpty() && m_typingRefused)
+        // A key that typed or deleted: Backspace, Delete or Ctrl+X can be refused as well (the
+        // rest would break a rule of the input).
+        if (!cutToFit && m_typingRefused && (kind == EditKind::Typing ? !text.isEmpty() : text.isEmpty()))
             m_typingRefused(text);
         return false;
     }

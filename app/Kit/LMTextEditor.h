@@ -67,7 +67,8 @@ public:
     // that takes a paste whole refused it).
     using ShortenedHandler = std::function<void(qint64 offered, qint64 kept)>;
     void setShortenedHandler(ShortenedHandler handler) { m_shortened = std::move(handler); }
-    // Called when the input refused typed text (a key, not a paste): the text it refused.
+    // Called when the input refused a key's edit (not a paste): the text typed, or none when the
+    // key deleted (what would be left broke the input's rule).
     using TypingRefusedHandler = std::function<void(const QString& typed)>;
     void setTypingRefusedHandler(TypingRefusedHandler handler) { m_typingRefused = std::move(handler); }
     // Off for an input whose text is a value (a number): a paste that does not fit whole is

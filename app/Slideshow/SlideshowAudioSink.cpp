@@ -2,18 +2,52 @@
 // and round into an audio output (the sound device in the program).
 #include "Slideshow/SlideshowMusic.h"
 
+#include "foundation/FileNames.h"
+
 #include <QAudioBuffer>
 #include <QAudioDecoder>
 #include <QAudioDevice>
 #include <QAudioSink>
+#include <QFile>
 #include <QIODevice>
 #include <QMediaDevices>
 #include <QUrl>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
+
+// Opens the music file by the bytes of its name (a name that is not UTF-8 would name another file
+// once made a URL, so the decoder reads such a file through this one) and only when it is a
+// regular file: a FIFO named like a song would hold the decoder for good. Null, with the reason in
+// `why`, for anything else.
+std::unique_ptr<QFile> openMusicFile(const QString& path, QString* why)
+{
+    const int fd = ::open(kpv::encodeFileName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        *why = QString::fromLocal8Bit(std::strerror(errno));
+        return nullptr;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *why = QStringLiteral("not a regular file");
+        ::close(fd);
+        return nullptr;
+    }
+    auto file = std::make_unique<QFile>();
+    if (!file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        *why = file->errorString();
+        ::close(fd);
+        return nullptr;
+    }
+    return file;
+}
 
 // The decoded samples, read out in whole frames, from the start again once the whole file is in.
 // While the decoder has not caught up, a read gives what there is (perhaps nothing). Silence
@@ -96,6 +130,12 @@ public:
         m_reported = false;
         if (path.isEmpty())
             return;
+        QString why;
+        m_file = openMusicFile(path, &why);
+        if (!m_file) {
+            failed(why); // the handler may start another file: nothing of this one is left
+            return;
+        }
         m_decoder = std::make_unique<QAudioDecoder>();
         QAudioFormat wanted;
         wanted.setSampleRate(44100);
@@ -116,7 +156,14 @@ public:
                              InSignal in(m_inSignal);
                              failed(m_decoder ? m_decoder->errorString() : QString());
                          });
-        m_decoder->setSource(QUrl::fromLocalFile(path));
+        if (kpv::fileNameHasRawBytes(path)) {
+            m_decoder->setSourceDevice(m_file.get());
+        } else {
+            // A name the decoder can reach goes to it as a URL, for it to read as it reads any
+            // file, on its own time.
+            m_file.reset();
+            m_decoder->setSource(QUrl::fromLocalFile(path));
+        }
         m_decoder->start();
     }
     void pause() override
@@ -203,11 +250,16 @@ private:
             else
                 m_decoder.reset();
         }
+        // The decoder that read it has gone (or goes once its signal has returned, holding it).
+        if (m_file && m_inSignal > 0)
+            m_file.release()->deleteLater();
+        m_file.reset();
         m_samples.reset(1);
     }
 
     std::unique_ptr<SlideshowAudioOutput> m_output;
     std::unique_ptr<QAudioDecoder> m_decoder;
+    std::unique_ptr<QFile> m_file;
     LoopingSamples m_samples;
     QAudioFormat m_format;
     QString m_path;

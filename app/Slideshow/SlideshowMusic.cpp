@@ -1,8 +1,12 @@
 #include "Slideshow/SlideshowMusic.h"
 
 #include "Model/MainConfig.h"
+#include "foundation/FileNames.h"
 
-#include <QFileInfo>
+namespace {
+// Looked at by the bytes of the name: a name that is not UTF-8 is still the user's file.
+bool isMusicFile(const QString& path) { return !path.isEmpty() && kpv::pathStatus(path).isRegularFile; }
+} // namespace
 
 SlideshowMusic::SlideshowMusic(MainConfig* config, std::unique_ptr<SlideshowMusicSink> sink)
     : m_config(config)
@@ -21,9 +25,9 @@ SlideshowMusic::~SlideshowMusic()
 
 QString SlideshowMusic::musicToPlay(const QString& themeMusic, bool useThemeMusic, const std::optional<LMPathString>& userFile)
 {
-    if (!useThemeMusic && userFile && QFileInfo(userFile->path()).isFile())
+    if (!useThemeMusic && userFile && isMusicFile(userFile->path()))
         return userFile->path();
-    return QFileInfo(themeMusic).isFile() ? themeMusic : QString();
+    return isMusicFile(themeMusic) ? themeMusic : QString();
 }
 
 bool SlideshowMusic::isMuted() const { return m_config ? m_config->slideshowMute() : m_mutedWithoutConfig; }
@@ -42,13 +46,17 @@ std::optional<LMPathString> SlideshowMusic::userMusicPath() const
 
 void SlideshowMusic::start(const QString& themeMusic)
 {
+    // Another theme chosen while the slideshow plays is the same slideshow: what the user was told
+    // stays told. A new slideshow tells again.
+    if (!m_playing) {
+        m_toldMissing.clear();
+        m_outputProblem.clear();
+        m_toldOutputProblem = false;
+    }
     m_themeMusic = themeMusic;
     m_playing = true;
     m_paused = false;
     m_current.clear();
-    m_toldMissing.clear();
-    m_outputProblem.clear();
-    m_toldOutputProblem = false;
     apply();
 }
 
@@ -130,7 +138,7 @@ void SlideshowMusic::fileFailed(const QString& path, const QString& why)
     const bool usersFile = path != m_themeMusic;
     if (usersFile && m_config) {
         // The user's choice stays in the list; this slideshow goes on with the theme's music.
-        m_current = QFileInfo(m_themeMusic).isFile() ? m_themeMusic : QString();
+        m_current = isMusicFile(m_themeMusic) ? m_themeMusic : QString();
         m_sink->play(m_current);
         if (m_paused)
             m_sink->pause();

@@ -57,7 +57,8 @@ extern const char* const WindowDidResizeNotification;
 extern const char* const WindowDidMoveNotification;
 extern const char* const WindowDidEnterFullScreenNotification;
 extern const char* const WindowDidExitFullScreenNotification;
-// Posted when the window comes on screen or leaves it: shown or hidden, minimised or restored.
+// Posted when the window comes on screen or leaves it: shown or hidden, minimised or restored,
+// covered entirely by other windows or uncovered.
 extern const char* const WindowDidChangeOnScreenNotification;
 
 struct Screen {
@@ -136,8 +137,9 @@ public:
 
     // Ordering and state.
     bool isVisible() const;
-    // Shown and not minimised, by the toolkit's count and by the window manager's word on the
-    // display: what it draws can be seen. Animations of a window off screen wait.
+    // Shown, not minimised and not covered entirely by other windows, by the toolkit's count and
+    // by the desktop's word on the display: what it draws can be seen. Animations of a window off
+    // screen wait.
     bool isOnScreen() const;
     void makeKeyAndOrderFront();
     void orderFront();
@@ -268,7 +270,8 @@ private:
     bool m_floatingPanel = false;
     double m_scaleOverride = 0;
     bool m_wasOnScreen = false;
-    // Minimised by a window manager that says so only on the display (see isPutAwayByDesktop).
+    // Minimised by a window manager that says so only on the display (see isPutAwayByDesktop),
+    // or covered entirely.
     bool m_putAwayByDesktop = false;
     std::unique_ptr<DesktopStateWatch> m_desktopWatch;
     bool m_movableByBackground = false;

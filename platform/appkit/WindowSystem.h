@@ -46,17 +46,27 @@ void activateForStart(QWidget* window, const std::string& startupId, const std::
 // without an X display.
 bool isPutAwayByDesktop(const QWidget* window);
 
-// Tells when the window manager changes its word about a top-level window on the display (its
-// WM_STATE: normal, iconic or withdrawn), so the caller can ask isPutAwayByDesktop again instead
-// of asking over and over. `changed` runs on the main thread, from the toolkit's handling of the
-// display's events. Without an X display it never runs. The watch ends with the object, which
-// must not outlive `window`.
+// Tells when the desktop changes its word about a top-level window on the display: the window
+// manager its WM_STATE (normal, iconic or withdrawn), so the caller can ask isPutAwayByDesktop
+// again instead of asking over and over, or the display whether other windows cover it
+// entirely. `changed` runs on the main thread, from the toolkit's handling of the display's
+// events. Without an X display it never runs. The watch ends with the object, which must not
+// outlive `window`.
 class DesktopStateWatch {
 public:
     DesktopStateWatch(const QWidget* window, std::function<void()> changed);
     ~DesktopStateWatch();
     DesktopStateWatch(const DesktopStateWatch&) = delete;
     DesktopStateWatch& operator=(const DesktopStateWatch&) = delete;
+
+    // To be called each time the window is shown and hidden: the display tells whether a window
+    // is covered only once asked for that window, and the toolkit may have made a new one, or
+    // taken back what was asked, while the window was hidden.
+    void windowShown();
+    void windowHidden();
+    // Whether other windows cover all of it, as the display last said. Where a compositor draws
+    // the desktop, the display never says so.
+    bool isCoveredEntirely() const;
 
 private:
     class Filter;

@@ -568,7 +568,16 @@ void MainWndController::restoreWindowFrame()
     std::vector<kpv::Rect> visibleFrames{m_window->screen().visibleFrame};
     for (const kpv::Screen& screen : kpv::Screen::screens())
         visibleFrames.push_back(screen.visibleFrame);
-    m_window->setFrame(restoredWindowFrame(stored, screenForStoredFrame(stored, visibleFrames)), false);
+    // A window as large as the visible frame would have its title bar pushed off the screen (some
+    // window managers put the content at the top of the screen and the title bar above it), and
+    // the status line and the strip below the bottom of a screen: the frame is kept inside with
+    // room for a title bar of the usual heights and for thin borders.
+    constexpr double kTitleBarRoom = 40, kBorderRoom = 8;
+    const kpv::Rect visible = screenForStoredFrame(stored, visibleFrames);
+    const kpv::Rect room(visible.x() + kBorderRoom, visible.y() + kBorderRoom,
+                         std::max(visible.width() - 2 * kBorderRoom, 0.0),
+                         std::max(visible.height() - kTitleBarRoom - kBorderRoom, 0.0));
+    m_window->setFrame(restoredWindowFrame(stored, room), false);
 }
 
 // ---- Events ----

@@ -134,6 +134,9 @@ public:
     // Of the screens' visible frames, the one that holds most of a stored frame: the window comes
     // back on the screen where it was left. The first when none holds any of it.
     static kpv::Rect screenForStoredFrame(const kpv::Rect& stored, const std::vector<kpv::Rect>& visibleFrames);
+    // Restores the window's frame from the settings, on the screen where it was left. The frame
+    // here is the window's content: room is left in the visible frame for the title bar and the
+    // borders that the desktop puts around it.
     void restoreWindowFrame();
 
     // ---- Events ----

@@ -163,7 +163,7 @@ Window::Window(const Rect& contentRect, unsigned styleMask)
 {
     m_widget = new WindowWidget(this);
     m_desktopWatch = std::make_unique<DesktopStateWatch>(m_widget, [this] {
-        m_putAwayByDesktop = isPutAwayByDesktop(m_widget);
+        m_putAwayByDesktop = isPutAwayByDesktop(m_widget) || m_desktopWatch->isCoveredEntirely();
         widgetShownOrHidden();
     });
     Application::shared().registerWindow(this);
@@ -560,9 +560,13 @@ void Window::widgetStateChanged()
 
 void Window::widgetShownOrHidden()
 {
-    // A hidden window is the toolkit's to show again; the display's word about it is asked anew.
-    if (!m_widget->isVisible())
+    // A hidden window is the toolkit's to show again; the desktop's word about it comes anew.
+    if (!m_widget->isVisible()) {
         m_putAwayByDesktop = false;
+        m_desktopWatch->windowHidden();
+    } else {
+        m_desktopWatch->windowShown();
+    }
     const bool onScreen = isOnScreen();
     if (onScreen == m_wasOnScreen)
         return;

@@ -285,28 +285,75 @@ public:
             app->removeNativeEventFilter(this);
     }
 
+    void windowShown()
+    {
+        xcb_connection_t* c = displayConnection();
+        const xcb_window_t id = nativeWindowOf(m_window);
+        if (!c || id == XCB_WINDOW_NONE || id == m_askedForVisibility)
+            return;
+        // Added to the events the toolkit takes for the window, not in place of them.
+        xcb_get_window_attributes_reply_t* attributes =
+            xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, id), nullptr);
+        if (!attributes)
+            return;
+        const uint32_t mask = attributes->your_event_mask | XCB_EVENT_MASK_VISIBILITY_CHANGE;
+        std::free(attributes);
+        xcb_change_window_attributes(c, id, XCB_CW_EVENT_MASK, &mask);
+        xcb_flush(c);
+        m_askedForVisibility = id;
+    }
+
+    void windowHidden()
+    {
+        m_askedForVisibility = XCB_WINDOW_NONE;
+        m_covered = false;
+    }
+
+    bool isCoveredEntirely() const { return m_covered; }
+
     bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override
     {
         if (m_wmState == XCB_ATOM_NONE || type != "xcb_generic_event_t")
             return false;
         const auto* event = static_cast<const xcb_generic_event_t*>(message);
-        if ((event->response_type & 0x7f) != XCB_PROPERTY_NOTIFY)
-            return false;
-        const auto* property = reinterpret_cast<const xcb_property_notify_event_t*>(event);
-        if (property->atom == m_wmState && property->window == nativeWindowOf(m_window))
-            m_changed();
-        return false;  // the toolkit reads the state as well
+        switch (event->response_type & 0x7f) {
+        case XCB_PROPERTY_NOTIFY: {
+            const auto* property = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+            if (property->atom == m_wmState && property->window == nativeWindowOf(m_window))
+                m_changed();
+            break;
+        }
+        case XCB_VISIBILITY_NOTIFY: {
+            const auto* visibility = reinterpret_cast<const xcb_visibility_notify_event_t*>(event);
+            if (visibility->window != nativeWindowOf(m_window))
+                break;
+            const bool covered = visibility->state == XCB_VISIBILITY_FULLY_OBSCURED;
+            if (covered != m_covered) {
+                m_covered = covered;
+                m_changed();
+            }
+            break;
+        }
+        default:
+            break;
+        }
+        return false;  // the toolkit reads the same events
     }
 
 private:
     const QWidget* m_window;
     std::function<void()> m_changed;
     xcb_atom_t m_wmState = XCB_ATOM_NONE;
+    xcb_window_t m_askedForVisibility = XCB_WINDOW_NONE;
+    bool m_covered = false;
 };
 #else
 class DesktopStateWatch::Filter {
 public:
     Filter(const QWidget*, std::function<void()>) {}
+    void windowShown() {}
+    void windowHidden() {}
+    bool isCoveredEntirely() const { return false; }
 };
 #endif
 
@@ -316,5 +363,11 @@ DesktopStateWatch::DesktopStateWatch(const QWidget* window, std::function<void()
 }
 
 DesktopStateWatch::~DesktopStateWatch() = default;
+
+void DesktopStateWatch::windowShown() { m_filter->windowShown(); }
+
+void DesktopStateWatch::windowHidden() { m_filter->windowHidden(); }
+
+bool DesktopStateWatch::isCoveredEntirely() const { return m_filter->isCoveredEntirely(); }
 
 } // namespace kpv

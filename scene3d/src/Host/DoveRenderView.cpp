@@ -6,6 +6,7 @@
 #include "DoveFrameBuffer.h"
 #include "DoveRenderEngine.h"
 #include "appkit/View.h"
+#include "appkit/Window.h"
 #include "appkit/WindowSystem.h"
 #include "foundation/Clock.h"
 #include "foundation/RunLoop.h"
@@ -70,6 +71,9 @@ bool DoveRenderView::isPutAway() const {
     // A window the user minimised, or one the window manager took off the screen, is not drawn
     // for: a 3D scene drawn for nobody keeps a core or more busy. The scene's clock goes on, and
     // the first frame when it is back shows the scene where it is by then.
+    // A view in a window of ours has the window's word: minimised, hidden, or covered entirely
+    // by other windows.
+    if (const kpv::Window* window = mLayer->window(); window && !window->isOnScreen()) return true;
     const QWidget* top = mLayerWidget->window();
     if (top->isMinimized()) return true;
     const QWindow* handle = top->windowHandle();

@@ -414,6 +414,30 @@ TEST_F(BatchConvertRun, TwoRunsIntoOneFolderKeepEveryOutput)
     EXPECT_EQ(QDir(dst.path()).entryList(QDir::Files | QDir::Hidden).size(), 24);
 }
 
+// A name that fills the 255 bytes a file name may have cannot take the longer ending of TIFF: the
+// photo is written under a shorter name and the report says which, while a short name is kept
+// as it is without a word.
+TEST_F(BatchConvertRun, ANameTooLongForTheNewEndingIsSavedShorterAndTold)
+{
+    const QString longName = QString(251, QLatin1Char('a')) + QStringLiteral(".jpg");
+    ASSERT_TRUE(writeTestImage(s(longName), QSize(20, 10)));
+    ASSERT_TRUE(writeTestImage(s("short.jpg"), QSize(20, 10)));
+    const QByteArray before = fileHash(s(longName));
+    LMFailedFiles failed;
+    worker.convertFilesOnThread({record(s(longName)), record(s("short.jpg"))}, dst.path(), kTiff, params, &failed,
+                                nullptr);
+    EXPECT_TRUE(failed.isEmpty()) << qPrintable(failed.details());
+    EXPECT_EQ(fileHash(s(longName)), before);
+    const QStringList written = QDir(dst.path()).entryList(QDir::Files);
+    ASSERT_EQ(written.size(), 2) << qPrintable(written.join(", "));
+    EXPECT_TRUE(written.contains("short.tiff"));
+    const QString shortened = written.at(written.at(0) == "short.tiff" ? 1 : 0);
+    EXPECT_EQ(storedImageSize(d(shortened)), QSize(20, 10));
+    const QString report = failed.details();
+    EXPECT_TRUE(report.contains(QStringLiteral("so it was saved as “%1”").arg(shortened))) << qPrintable(report);
+    EXPECT_FALSE(report.contains("short.jpg")) << qPrintable(report);
+}
+
 namespace {
 
 // A small picture of 16 bits per channel whose every sample differs from its neighbours'.

@@ -228,8 +228,8 @@ TEST_F(RenameSheet, NameFieldMenuCutsAndPastes)
 
 // A name pasted longer than the field takes: what was typed stays, the paste is cut to the limit
 // and the sheet says so, naming the limit; with the field full it says nothing was pasted, and a
-// key typed then says no more can be typed; a leading point is refused and told; the note goes
-// with the next change of the name.
+// key typed then says no more can be typed; a leading point, typed or left by Backspace, is
+// refused and told; the note goes with the next change of the name.
 TEST_F(RenameSheet, WhatTheNameRefusesIsTold)
 {
     BatchRenameWindowController c(&config);
@@ -277,6 +277,12 @@ TEST_F(RenameSheet, WhatTheNameRefusesIsTold)
     type(kpv::KeyCode::B, QStringLiteral("b"));
     EXPECT_EQ(field->stringValue(), "ba");
     EXPECT_EQ(c.txtNote()->stringValue(), "") << "the note goes once the name changes";
+    // So is Backspace that would leave the point in front.
+    c.setNewNameBaseText(QStringLiteral("x.jpg"));
+    field->editor().setCaret(1);
+    type(kpv::KeyCode::Delete, QStringLiteral("\x7f"));
+    EXPECT_EQ(field->stringValue(), "x.jpg");
+    EXPECT_TRUE(c.txtNote()->stringValue().contains("begin with")) << c.txtNote()->stringValue().toStdString();
     c.closeWindow();
 }
 

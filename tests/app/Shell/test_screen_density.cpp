@@ -81,6 +81,9 @@ protected:
             *delegate, std::make_unique<LMMainWindow>(kpv::Rect(100, 100, 800, 600)));
         viewer = std::make_unique<NavigateViewMode>(*delegate, *controller);
         controller->awakeFromNib();
+        // As large as the screen: fitted there, the picture is shown well above half its size
+        // on the denser screen, where a reduction by half would be visibly soft.
+        controller->window()->setFrame(kpv::Rect(0, 0, 1333, 1000));
         delegate->applicationOpenFiles({folder});
         delegate->applicationDidFinishLaunching();
         moveTo(plain);

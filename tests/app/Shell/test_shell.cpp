@@ -722,6 +722,21 @@ TEST_F(Shell, WindowFrameRestore)
     EXPECT_EQ(MainWndController::screenForStoredFrame(kpv::Rect(2000, 200, 900, 600), screens), screens[1]);
     EXPECT_EQ(MainWndController::screenForStoredFrame(kpv::Rect(3500, 200, 900, 600), screens), screens[0]);
     EXPECT_EQ(MainWndController::screenForStoredFrame(kpv::Rect(1500, 200, 900, 600), screens), screens[1]);
+
+    // The window's first frame, and one stored as large as the screen, leave room inside the
+    // visible frame for the desktop's title bar above the content and its borders.
+    kpv::Window* window = controller->window();
+    const kpv::Rect screen = window->screen().visibleFrame;
+    for (const std::optional<QRectF>& stored :
+         {std::optional<QRectF>(), std::optional<QRectF>(QRectF(screen.x(), screen.y(), screen.width(), screen.height()))}) {
+        delegate->mainConfig()->setMainWindowFrame(stored);
+        controller->restoreWindowFrame();
+        const kpv::Rect f = window->frame();
+        EXPECT_GE(screen.maxY() - f.maxY(), 30) << "no room for the title bar";
+        EXPECT_GE(f.y(), screen.y());
+        EXPECT_GE(f.x(), screen.x());
+        EXPECT_LE(f.maxX(), screen.maxX());
+    }
 }
 
 TEST_F(Shell, MenuValidationAndSorting)

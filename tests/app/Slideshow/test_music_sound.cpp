@@ -5,6 +5,7 @@
 #include "Slideshow/SlideshowMusic.h"
 
 #include "Model/MainConfig.h"
+#include "foundation/FileNames.h"
 #include "foundation/UserDefaults.h"
 
 #include <QCoreApplication>
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <thread>
 
 // Qt Multimedia probes the machine's devices once, when first used, and the device providers keep
@@ -158,6 +160,12 @@ TEST_F(MusicSoundTest, NoSoundOutputIsToldOnceAndOnlyWhenTheUserWouldHearTheMusi
     EXPECT_EQ(problems, QStringList{QString()});
     EXPECT_EQ(reasons, QStringList{capture->refusal});
     EXPECT_EQ(music->currentPath(), theme);
+    // Another theme chosen during the slideshow starts its own music, and tells nothing new.
+    const QString otherTheme = dir.filePath("other-theme.wav");
+    ASSERT_TRUE(writeTone(otherTheme, 0.5));
+    music->start(otherTheme);
+    EXPECT_TRUE(waitFor([this] { return capture->starts >= 2; }));
+    EXPECT_EQ(problems.size(), 1);
     // A new slideshow tells again.
     music->stop();
     music->start(theme);
@@ -235,6 +243,27 @@ TEST_F(MusicSoundTest, AFileThatCannotBeDecodedGivesWayToTheThemesMusic)
     music->chooseUserMusic(LMPathString(dir.filePath("gone.mp3"), false));
     EXPECT_EQ(music->currentPath(), theme);
     EXPECT_EQ(problems, QStringList({broken, dir.filePath("gone.mp3")}));
+}
+
+TEST_F(MusicSoundTest, TheUsersFileWhoseNameIsNotUtf8Plays)
+{
+    kpv::UserDefaults defaults(dir.filePath("settings.json"));
+    MainConfig config(defaults);
+    // "mélodie.wav" written in Latin-1, as a disk from another system may hold it.
+    const QByteArray bytes = QFile::encodeName(dir.path()) + "/m\xe9lodie.wav";
+    const QString song = kpv::decodeFileName(bytes);
+    ASSERT_TRUE(writeTone(dir.filePath("tone.wav"), 0.5));
+    ASSERT_EQ(std::rename(QFile::encodeName(dir.filePath("tone.wav")).constData(), bytes.constData()), 0);
+    startMusic(&config);
+    music->chooseUserMusic(LMPathString(song, false));
+    music->start(theme);
+    EXPECT_EQ(music->currentPath(), song);
+    awaitSamples();
+    if (IsSkipped())
+        return;
+    EXPECT_TRUE(waitFor([&] { return hasSound(capture->pull(4096)); }));
+    EXPECT_TRUE(problems.isEmpty()) << reasons.join(", ").toStdString();
+    EXPECT_EQ(music->currentPath(), song);
 }
 
 } // namespace

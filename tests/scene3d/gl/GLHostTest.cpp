@@ -16,8 +16,9 @@
 #include "DoveRenderView.h"
 #include "DoveSceneManager.h"
 #include "GLFixture.h"
-#include "../../support/WindowManagerState.h"
+#include "../../support/DesktopStandIns.h"
 #include "appkit/View.h"
+#include "appkit/Window.h"
 #include "foundation/Clock.h"
 #include "foundation/RunLoop.h"
 
@@ -148,6 +149,41 @@ TEST_F(GLHostTest, RenderView_DrawsNothingWhileItsWindowIsMinimised) {
     markState(1);  // normal
     EXPECT_TRUE(ticks(8000));
     top->hide();
+}
+
+// A scene in a window of ours that other windows cover entirely is not drawn for either.
+TEST_F(GLHostTest, RenderView_DrawsNothingWhileItsWindowIsCoveredEntirely) {
+    kpv::Window top(kpv::Rect(0, 0, 64, 48), kpv::TitledWindowMask);
+    top.setFrameOrigin(kpv::Point{1501, 777});  // a corner of its own on the tests' display
+    DisplayParam param;
+    param.hostView = top.contentView();
+    engine()->initDisplayParam(&param);
+    auto* view = dynamic_cast<DoveRenderView*>(window()->getView());
+    ASSERT_NE(view, nullptr);
+    DoveOpenGLLayer* layer = view->layer();
+    top.orderFront();
+    for (QDeadlineTimer deadline(30000); !top.widget()->windowHandle()->isExposed() && !deadline.hasExpired();)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    const auto ticksWhenOnScreen = [&](bool onScreen, uint64_t at) {
+        for (QDeadlineTimer deadline(5000); top.isOnScreen() != onScreen && !deadline.hasExpired();)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        setClockMillis(at);
+        RenderEngine::resetFrameLimiter();
+        layer->setNeedsDisplay(false);
+        mLoopClock.advance(0.03);
+        return layer->needsDisplay();
+    };
+    EXPECT_TRUE(ticksWhenOnScreen(true, 4000));
+    {
+        kpv::test::CoveringWindow cover(top.widget()->geometry().adjusted(-1, -1, 1, 1));
+        if (!cover.isOpen()) {
+            engine()->initDisplayParam(nullptr);
+            GTEST_SKIP() << "covering a window needs an X display";
+        }
+        EXPECT_FALSE(ticksWhenOnScreen(false, 5000));
+    }
+    EXPECT_TRUE(ticksWhenOnScreen(true, 6000));
+    engine()->initDisplayParam(nullptr);  // the scene lets go of the window before it goes
 }
 
 TEST_F(GLHostTest, NullHostView_GivesAnEmptyWindowWhoseTimerStillRuns) {

@@ -11,7 +11,7 @@
 #include "appkit/Window.h"
 #include "../view_test_support.h"
 #include "../../../support/QtTestApplication.h"
-#include "../../../support/WindowManagerState.h"
+#include "../../../support/DesktopStandIns.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -451,6 +451,34 @@ TEST_F(Animation, AWindowTheWindowManagerMarksIconicHoldsItsFrame)
 
     ASSERT_TRUE(markState(1));
     EXPECT_TRUE(view->isFrameSwitchTimerRunning());
+    clock.advance(kDelay);
+    EXPECT_EQ(view->curFrameIdx(), (held + 1) % 3);
+}
+
+// A window that another program's window covers entirely cannot be seen either.
+TEST_F(Animation, AWindowCoveredEntirelyHoldsItsFrame)
+{
+    QWidget* top = window->widget();
+    window->setFrameOrigin(kpv::Point{1601, 877});  // a corner of its own on the tests' display
+    for (QDeadlineTimer deadline(30000); !top->windowHandle()->isExposed() && !deadline.hasExpired();)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    view->setImage(viewtest::makeImage(kImageW, kImageH, 0, 0, 1, 3, kDelay), ImageModeNormal);
+    const auto waitForTimer = [&](bool running) {
+        for (QDeadlineTimer deadline(5000); view->isFrameSwitchTimerRunning() != running && !deadline.hasExpired();)
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        return view->isFrameSwitchTimerRunning() == running;
+    };
+    int64_t held = 0;
+    {
+        kpv::test::CoveringWindow cover(top->geometry().adjusted(-1, -1, 1, 1));
+        if (!cover.isOpen())
+            GTEST_SKIP() << "covering a window needs an X display";
+        EXPECT_TRUE(waitForTimer(false));
+        held = view->curFrameIdx();
+        clock.advance(kDelay * 10);
+        EXPECT_EQ(view->curFrameIdx(), held);
+    }
+    EXPECT_TRUE(waitForTimer(true));
     clock.advance(kDelay);
     EXPECT_EQ(view->curFrameIdx(), (held + 1) % 3);
 }
