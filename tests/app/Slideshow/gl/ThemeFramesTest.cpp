@@ -39,7 +39,7 @@
 #include <gtest/gtest.h>
 
 #include "ThemeTestPhotos.h"
-#include "../../../support/WindowManagerState.h"
+#include "../../../support/DesktopStandIns.h"
 #include "../SlideshowTestHost.h"
 
 #include <atomic>
