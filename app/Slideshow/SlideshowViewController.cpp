@@ -27,6 +27,7 @@
 #include <QImageReader>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 constexpr long kShowModeView = 4;
@@ -89,6 +90,12 @@ SlideshowViewController::SlideshowViewController(SlideshowViewHost& host, MainCo
                                                   .value<SlideshowQueryReply>();
                            if (reply)
                                reply->insert(QLatin1String(DisableAutoHideCursorKey), true);
+                       });
+    center.addObserver(this, QLatin1String(kpv::WindowDidChangeOnScreenNotification), nullptr,
+                       [this](const kpv::Notification& n) {
+                           const kpv::Window* window = m_playing && m_viewGuard && m_view ? m_view->window() : nullptr;
+                           if (window && n.object == window)
+                               windowOnScreenChanged(window->isOnScreen());
                        });
 }
 
@@ -261,6 +268,7 @@ void SlideshowViewController::startSlideshowWithFileInfos(std::vector<SlideshowF
     view()->setSlides(QImage(), QImage(), 1.0);
     m_playing = true;
     m_paused = false;
+    m_heldOffScreen = false;
     // A slideshow ended while paused leaves its bar showing Play; this one plays.
     if (m_bar)
         m_bar->setPaused(false);
@@ -307,6 +315,7 @@ void SlideshowViewController::didChangeMainShowMode(long oldMode, long newMode)
     // Leaving the mode stops everything; loads still queued are dropped by the generation.
     m_playing = false;
     m_paused = false;
+    m_heldOffScreen = false;
     endPresentation();
     if (m_music)
         m_music->stop();
@@ -507,7 +516,7 @@ bool SlideshowViewController::slideFailed(long index)
 
 void SlideshowViewController::advance()
 {
-    if (m_paused && !m_stepping)
+    if (held() && !m_stepping)
         return; // resuming shows the next slide
     if (m_readyIndex < 0) {
         m_waitingForSlide = true;
@@ -535,7 +544,7 @@ void SlideshowViewController::advance()
     m_previousImage = QImage();
     m_curIndex = index;
     view()->setSlides(image, QImage(), 1.0);
-    if (m_paused)
+    if (held())
         requestSlide(nextIndex(index));
     else
         scheduleNext();
@@ -620,10 +629,44 @@ void SlideshowViewController::showSlide(long index, QImage image)
     // Cross-fade from the previous slide; the slide's time starts when the fade has finished.
     m_fadeProgress = 0.0;
     view()->setSlides(image, m_previousImage, 0.0);
+    startFade();
+}
+
+void SlideshowViewController::startFade()
+{
     if (m_fadeTimer)
         m_fadeTimer->invalidate();
     m_fadeTimer = kpv::Timer::scheduled(kFadeStep, true, [this](kpv::Timer&) { fadeStep(); },
                                         kpv::TimerMode::Common);
+}
+
+void SlideshowViewController::windowOnScreenChanged(bool onScreen)
+{
+    if (m_heldOffScreen == !onScreen)
+        return;
+    m_heldOffScreen = !onScreen;
+    if (m_heldOffScreen)
+        m_heldFading = m_fadeTimer != nullptr;
+    if (m_paused)
+        return; // the user's pause holds it already, and the user's resume lets it go
+    if (m_dove) {
+        // The 3D scene stops drawing; the photos it has wait for it.
+        m_heldOffScreen ? m_dove->pause() : m_dove->resume();
+        updateFileCheckTimer();
+        return;
+    }
+    if (m_heldOffScreen) {
+        // The slide and a fade under way stay as they are, to go on from there.
+        stopTimers();
+        return;
+    }
+    const bool fading = std::exchange(m_heldFading, false);
+    if (m_curIndex < 0 || m_waitingForSlide)
+        advance();
+    else if (fading && !m_previousImage.isNull())
+        startFade();
+    else
+        scheduleNext();
 }
 
 void SlideshowViewController::fadeStep()
@@ -658,7 +701,7 @@ void SlideshowViewController::startAnimation()
 
 void SlideshowViewController::nextAnimationFrame()
 {
-    if (!m_playing || m_paused || m_curFrames.frames.size() < 2 || !m_viewGuard)
+    if (!m_playing || held() || m_curFrames.frames.size() < 2 || !m_viewGuard)
         return;
     m_curFrame = (m_curFrame + 1) % m_curFrames.frames.size();
     view()->setSlides(m_curFrames.frames[m_curFrame], QImage(), 1.0);

@@ -18,8 +18,9 @@
 // pixels; a slide the viewer had already decoded is used as it is while its file is unchanged. A
 // slide that cannot be read is passed over, as is one whose file has gone since it was decoded
 // ahead; when none can be read the slideshow ends and the user is told why. A 3D theme that
-// cannot be played falls back to the cross-fade. Timers run on the main run loop, so tests drive
-// them with the manual clock. Main thread only.
+// cannot be played falls back to the cross-fade. While its window is minimised or hidden the show
+// holds where it is, drawing nothing and with no timer running, and goes on when the window is back.
+// Timers run on the main run loop, so tests drive them with the manual clock. Main thread only.
 
 #include "Slideshow/SlideshowControlBar.h"
 #include "Slideshow/SlideshowFileInfo.h"
@@ -141,6 +142,8 @@ public:
     // ---- State, for the shell and tests ----
     bool isPlaying() const { return m_playing; }
     bool isPaused() const { return m_paused; }
+    // Whether the slideshow waits for its window to come back on screen (minimised, or hidden).
+    bool isHeldOffScreen() const { return m_heldOffScreen; }
     // The theme that plays (none: the cross-fade without a catalogue entry).
     const std::optional<SlideshowTheme>& currentTheme() const { return m_theme; }
     bool isPlaying3D() const { return m_dove != nullptr; }
@@ -331,6 +334,13 @@ private:
     double m_fadeProgress = 1.0;
     QImage m_previousImage;
     bool m_paused = false;
+    // While its window cannot be seen the slideshow holds where it is, as paused but without the
+    // user's say: nothing changes on screen and no timer runs until the window is back.
+    bool m_heldOffScreen = false;
+    bool m_heldFading = false;
+    bool held() const { return m_paused || m_heldOffScreen; }
+    void windowOnScreenChanged(bool onScreen);
+    void startFade();
 
     // Themes and the 3D player.
     SlideshowThemeMgr* m_themeMgr = nullptr;

@@ -243,7 +243,7 @@ void SlideshowViewController::startDove()
         return;
     }
     m_photosWanted = dovePhotosAhead();
-    if (m_paused)
+    if (held())
         m_dove->pause();
     updateFileCheckTimer();
     if (!m_firstFrameDisplayed) {
@@ -437,7 +437,7 @@ void SlideshowViewController::dovePhotoRewritten(unsigned long long generation, 
 void SlideshowViewController::updateFileCheckTimer()
 {
     SlideshowPlayerDove* player = m_dove ? m_dove->player() : nullptr;
-    const bool wanted = m_playing && !m_paused && player && player->isStarted();
+    const bool wanted = m_playing && !held() && player && player->isStarted();
     if (!wanted) {
         if (m_fileCheckTimer)
             m_fileCheckTimer->invalidate();
@@ -612,7 +612,7 @@ void SlideshowViewController::togglePause()
     if (m_music)
         m_paused ? m_music->pause() : m_music->resume();
     if (m_dove) {
-        m_paused ? m_dove->pause() : m_dove->resume();
+        held() ? m_dove->pause() : m_dove->resume();
         updateFileCheckTimer();
         return;
     }
@@ -624,6 +624,8 @@ void SlideshowViewController::togglePause()
         m_previousImage = QImage();
         return;
     }
+    if (m_heldOffScreen)
+        return; // it goes on when its window is back on screen
     // The slide on screen gets its full time again; nothing on screen yet: the first one comes.
     if (m_curIndex < 0)
         advance();

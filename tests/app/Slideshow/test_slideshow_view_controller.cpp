@@ -18,8 +18,11 @@
 #include "foundation/UserDefaults.h"
 #include "imageio/DecodeBudget.h"
 
+#include <QApplication>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QWindow>
 
 #include <QColor>
 #include <QDateTime>
@@ -749,4 +752,85 @@ TEST(SlideshowChangedFiles, APhotoRewrittenWhileDecodedAheadComesAsItIsNow)
     }
     kpv::RunLoop::main().setClock(nullptr);
 }
+} // namespace
+
+namespace {
+
+// The slideshow's main window as a real window, so that it can be minimised.
+class WindowHost : public ShowModeHost {
+public:
+    WindowHost() : window(kpv::Rect(0, 0, 400, 300), kpv::TitledWindowMask) {}
+    kpv::View* contentView() const override { return window.contentView(); }
+    void registEquivalentResponder(LMEquivalentResponder*, bool) override {}
+
+    kpv::Window window;
+};
+
+// A minimised window shows nobody the slideshow: it holds the slide and a fade under way where they
+// are, with no timer of its own left to wake the program, and goes on from there when the window is
+// back.
+TEST(SlideshowOffScreen, AMinimisedWindowHoldsTheShowWithNoTimerRunning)
+{
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    {
+        WindowHost host;
+        SlideshowViewController controller(host);
+        controller.setMusicSinkFactory([] { return std::make_unique<FakeMusicSink>(); });
+        controller.setSlideLoader([](const SlideshowFileInfo& slide, QSize) {
+            return slideImage(slide.filePath().path().section('/', -1).toInt());
+        });
+        QWidget* top = host.window.widget();
+        host.window.orderFront();
+        for (QDeadlineTimer deadline(30000); !top->windowHandle()->isExposed() && !deadline.hasExpired();)
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        const int idleTimers = kpv::RunLoop::main().timerCount();
+        controller.startSlideshowWithFileInfos(numberedSlides(3), 0);
+        controller.waitForSlideLoads();
+        const double d = controller.slideDuration(), f = controller.fadeDuration();
+        runSlideshow(controller, clock, d + f / 2);
+        ASSERT_EQ(controller.curSlideIndex(), 1);
+        const double fade = controller.view()->fade();
+        ASSERT_GT(fade, 0.0);
+        ASSERT_LT(fade, 1.0);
+
+        const auto holds = [&](double heldFade) {
+            EXPECT_TRUE(controller.isHeldOffScreen());
+            runSlideshow(controller, clock, 30);
+            QApplication::processEvents();
+            EXPECT_EQ(controller.curSlideIndex(), 1);
+            EXPECT_EQ(slideOf(controller.view()->currentSlide()), 1);
+            EXPECT_DOUBLE_EQ(controller.view()->fade(), heldFade);
+            EXPECT_EQ(kpv::RunLoop::main().timerCount(), idleTimers);
+            EXPECT_TRUE(controller.isPlaying());
+            EXPECT_FALSE(controller.isPaused());
+        };
+
+        // Minimised mid-fade: the fade finishes once the window is back.
+        top->showMinimized();
+        QApplication::processEvents();
+        holds(fade);
+        top->showNormal();
+        QApplication::processEvents();
+        EXPECT_FALSE(controller.isHeldOffScreen());
+        runSlideshow(controller, clock, f);
+        EXPECT_DOUBLE_EQ(controller.view()->fade(), 1.0);
+        EXPECT_EQ(controller.curSlideIndex(), 1);
+
+        // Minimised while the slide is shown: its time begins again when the window is back.
+        top->showMinimized();
+        QApplication::processEvents();
+        holds(1.0);
+        top->showNormal();
+        QApplication::processEvents();
+        EXPECT_FALSE(controller.isHeldOffScreen());
+        runSlideshow(controller, clock, d - 0.2);
+        EXPECT_EQ(controller.curSlideIndex(), 1);
+        runSlideshow(controller, clock, f + 0.4);
+        EXPECT_EQ(controller.curSlideIndex(), 2);
+        controller.endSlideshow();
+    }
+    kpv::RunLoop::main().setClock(nullptr);
+}
+
 } // namespace

@@ -30,6 +30,7 @@
 #include "foundation/UserDefaults.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QDateTime>
 #include <QFile>
@@ -38,6 +39,7 @@
 #include <gtest/gtest.h>
 
 #include "ThemeTestPhotos.h"
+#include "../../../support/DesktopStandIns.h"
 #include "../SlideshowTestHost.h"
 
 #include <atomic>
@@ -766,6 +768,41 @@ TEST_P(ThemeKeysTest, APausedThemeIsDrawnAgainWhenTheWindowChangesSize)
     EXPECT_TRUE(framesAlike(paused, expected));
     // Drawn again at the same size, the picture stays as it is.
     EXPECT_TRUE(framesAlike(layer()->grabFrame(), expected));
+}
+
+// A window the window manager minimises by marking it iconic on the display, telling the toolkit
+// nothing, holds the theme where it is: no timer of the show is left to draw or to wake the
+// program until the window is marked normal again, and then the theme plays on.
+TEST_P(ThemeKeysTest, AWindowMarkedIconicHoldsTheThemeWithNoTimerRunning)
+{
+    QWidget* top = window->widget();
+    for (QDeadlineTimer deadline(30000); !top->windowHandle()->isExposed() && !deadline.hasExpired();)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    const int idleTimers = kpv::RunLoop::main().timerCount();
+    startShow(7, 0);
+    frameAt(1.0);
+    ASSERT_FALSE(controller->isPaused());
+    const auto markState = [&](uint32_t state) {
+        EXPECT_TRUE(kpv::test::setWindowManagerState(top, state));
+        for (QDeadlineTimer deadline(5000); controller->isHeldOffScreen() != (state == 3) && !deadline.hasExpired();)
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        return controller->isHeldOffScreen() == (state == 3);
+    };
+    ASSERT_TRUE(markState(3));
+    // Without a window manager the toolkit follows the display's word; the window managers this
+    // stands for leave the toolkit counting the window shown.
+    top->showNormal();
+    QApplication::processEvents();
+    EXPECT_TRUE(controller->isHeldOffScreen());
+    for (int i = 0; i < 300; ++i)
+        clock.advance(0.1);
+    settle();
+    EXPECT_EQ(kpv::RunLoop::main().timerCount(), idleTimers);
+    EXPECT_FALSE(controller->isPaused()); // the user's pause is the user's
+
+    ASSERT_TRUE(markState(1));
+    EXPECT_GT(kpv::RunLoop::main().timerCount(), idleTimers);
+    EXPECT_TRUE(controller->isPlaying3D());
 }
 
 // A theme started in a small window that is then made larger (full screen) shows its photos as
