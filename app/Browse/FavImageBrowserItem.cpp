@@ -1,7 +1,7 @@
 #include "Browse/FavImageBrowserItem.h"
 
 FavImageBrowserItem::FavImageBrowserItem(const LMPathString& filePath, const FavImageBrowserItem* src)
-    : FavoriteFileInfo(filePath, src), m_imageUID(makeImageUID(filePath))
+    : FavoriteFileInfo(filePath, src), m_imageUID(makeImageUID(filePath)), m_fileIdentity(kpv::fileIdentity(filePath.path()))
 {
 }
 
@@ -17,6 +17,8 @@ void FavImageBrowserItem::updateForFileModified()
 {
     FavoriteFileInfo::updateForFileModified();
     m_imageUID = makeImageUID(filePath());
+    if (const kpv::FileIdentity id = kpv::fileIdentity(filePath().path()); id.isValid())
+        m_fileIdentity = id;
 }
 
 bool FavImageBrowserItem::refreshIfFileChanged()

@@ -5,6 +5,7 @@
 
 #include "Browse/FavoriteFileInfo.h"
 #include "Browse/LMImageBrowserItem.h"
+#include "imageio/FileAccess.h"
 
 #include <memory>
 
@@ -25,9 +26,13 @@ public:
 
     // "%@%@": the path text and the modification date's text (empty when the file is gone).
     static QString makeImageUID(const LMPathString& path);
+    // The file last seen at the path (device, inode, size and time), kept after it vanished so
+    // that the same file can be found again under another name.
+    const kpv::FileIdentity& fileIdentity() const { return m_fileIdentity; }
 
 private:
     QString m_imageUID;
+    kpv::FileIdentity m_fileIdentity;
 };
 
 using FavImageBrowserItemPtr = std::shared_ptr<FavImageBrowserItem>;

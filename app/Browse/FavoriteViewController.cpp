@@ -15,6 +15,7 @@
 
 #include <QSet>
 #include <algorithm>
+#include <dirent.h>
 #include <iterator>
 #include <unistd.h>
 
@@ -39,6 +40,31 @@ QList<LMPathString> pathListOf(const QVariant& v)
             out.append(LMPathString(e.toString(), false));
     }
     return out;
+}
+
+// The name beside `path` (in its folder) of the file with this identity; empty when none is.
+QString fileBeside(const QString& path, const kpv::FileIdentity& id, int maxNames)
+{
+    const QString folder = path.left(path.lastIndexOf(u'/') + 1);
+    DIR* dir = folder.isEmpty() ? nullptr : ::opendir(kpv::encodeFileName(folder).constData());
+    if (!dir)
+        return {};
+    QString found;
+    int read = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (++read > maxNames)
+            break;
+        // The inode alone sorts out the candidates without a look at each file.
+        if (entry->d_ino != id.inode || entry->d_name[0] == '.')
+            continue;
+        const QString candidate = folder + kpv::decodeFileName(QByteArray(entry->d_name));
+        if (kpv::fileIdentity(candidate) == id) {
+            found = candidate;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
 }
 
 LMPathString pathOf(const QVariant& v)
@@ -184,7 +210,8 @@ void FavoriteViewController::watchFavoriteFolders()
 
 void FavoriteViewController::favoriteFoldersChanged()
 {
-    if (m_host.showMode() != 8 || !refreshItemsOfChangedFiles() || !m_browser)
+    // A rename reloads the grid, which shows every other change as well.
+    if (m_host.showMode() != 8 || followFilesRenamedElsewhere() || !refreshItemsOfChangedFiles() || !m_browser)
         return;
     m_browser->setNeedsDisplay();
     m_browser->updateItemUI();
@@ -384,9 +411,30 @@ bool FavoriteViewController::refreshItemsOfChangedFiles()
     return any;
 }
 
+bool FavoriteViewController::followFilesRenamedElsewhere()
+{
+    QVariantMap renamed;
+    int lookedFor = 0;
+    for (const FavImageBrowserItemPtr& item : m_favImageBrowserItems) {
+        const kpv::FileIdentity& id = item->fileIdentity();
+        const QString path = item->filePath().path();
+        if (!id.isValid() || kpv::pathStatus(path).exists)
+            continue;
+        if (++lookedFor > kMaxRenamesLookedFor)
+            break;
+        const QString found = fileBeside(path, id, kMaxNamesReadPerFolder);
+        if (!found.isEmpty() && !isFavoriteFile(LMPathString(found, false)))
+            renamed.insert(path, QVariant::fromValue(LMPathString(found, false)));
+    }
+    if (renamed.isEmpty())
+        return false;
+    didFilesBatchRenamed(renamed);
+    return true;
+}
+
 void FavoriteViewController::didChangeFileList()
 {
-    if (m_host.showMode() == 8 && refreshItemsOfChangedFiles() && m_browser)
+    if (m_host.showMode() == 8 && !followFilesRenamedElsewhere() && refreshItemsOfChangedFiles() && m_browser)
         m_browser->setNeedsDisplay();
 }
 

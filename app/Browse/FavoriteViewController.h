@@ -59,6 +59,10 @@ public:
     static constexpr std::size_t kShareThumbsShown = 5;
     // Folders of favourites watched at most while the grid is up.
     static constexpr qsizetype kMaxWatchedFolders = 64;
+    // Vanished favourites looked for under another name at each change, and the names of a
+    // folder read while looking.
+    static constexpr int kMaxRenamesLookedFor = 16;
+    static constexpr int kMaxNamesReadPerFolder = 100000;
     // Loads a small thumbnail synchronously (path, base information); the default uses the
     // application's photo loader.
     using ThumbLoader = std::function<LMImagePtr(const LMPathString&, const LMFileImgBaseInfoPtr&)>;
@@ -117,6 +121,9 @@ public:
     // Resets the favourites whose files changed or vanished since they were last read, so the
     // grid reads them again (a vanished one shows as missing); true when any was.
     bool refreshItemsOfChangedFiles();
+    // Favourites whose files another program renamed within their folders stay favourites under
+    // the new names (the same file found again beside the old name); true when any was.
+    bool followFilesRenamedElsewhere();
 
     // ---- Commands ----
     bool canDoAction(long actionId) override;

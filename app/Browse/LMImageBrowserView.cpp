@@ -82,10 +82,11 @@ void LMImageBrowserView::setFrame(const kpv::Rect& frame)
 {
     // A new width may change the number of columns, and with it the row of every item: the photo
     // the user looks at (the selected one in sight, else the first in sight) keeps its place on
-    // screen instead of the grid showing other photos at the same scroll distance.
+    // screen instead of the grid showing other photos at the same scroll distance. A shorter
+    // window (leaving full screen, say) keeps a selected photo that was in sight wholly in sight.
     std::size_t anchor = kNotFound;
     double anchorTop = 0;
-    if (frame.width() != m_layout.viewWidth) {
+    if (frame.width() != m_layout.viewWidth || frame.height() != bounds().height()) {
         const std::vector<std::size_t> visible = visibleItemIndexes();
         for (std::size_t i : visible) {
             if (m_selection.count(i)) {

@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
+#include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -346,6 +347,36 @@ TEST_F(FavoritesCollection, AFavouriteChangedElsewhereWhileTheGridIsUpShowsAsItI
     c->didChangeMainShowMode({{"old", 4}, {"new", 8}});
     browser->requestVisiblePictures();
     EXPECT_EQ(picture(other).width(), 10);
+    c.reset();
+    kpv::RunLoop::main().setClock(nullptr);
+}
+
+// Another program renames a favourite (to a name that is not UTF-8) and deletes the other while
+// the grid is up: the renamed one stays a favourite under its new name, in its place, selected
+// and with its picture; the deleted one shows as missing.
+TEST_F(FavoritesCollection, AFavouriteRenamedElsewhereStaysAFavouriteUnderItsNewName)
+{
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    QTemporaryDir dir;
+    const QString shot = dir.filePath("shot.jpg"), other = dir.filePath("other.jpg");
+    FavImageBrowserView* browser = showTwoInTheGrid(shot, other);
+    browser->setSelectionIndexes({0});
+    const QByteArray newName = kpv::encodeFileName(dir.path()) + "/renamed-\xff.jpg";
+    ASSERT_EQ(std::rename(kpv::encodeFileName(shot).constData(), newName.constData()), 0);
+    ASSERT_TRUE(QFile::remove(other));
+    for (int i = 0; i < 25; ++i) {
+        QCoreApplication::processEvents();
+        QThread::msleep(2);
+    }
+    clock.advance(1);
+    browser->requestVisiblePictures();
+
+    const QString renamed = kpv::decodeFileName(newName);
+    EXPECT_EQ(order().join(u'|'), QStringList({renamed, other}).join(u'|'));
+    EXPECT_EQ(browser->selectionIndexes(), std::set<std::size_t>{0});
+    EXPECT_EQ(picture(renamed).width(), 8);
+    EXPECT_TRUE(picture(other).isNull());
     c.reset();
     kpv::RunLoop::main().setClock(nullptr);
 }

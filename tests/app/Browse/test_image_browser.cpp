@@ -695,6 +695,13 @@ TEST(ImageBrowserResize, ThePhotoInSightStaysInSightWhenTheColumnsChange)
         ASSERT_EQ(browser.layout().columns(), std::size_t(columns));
         EXPECT_TRUE(inSight(200)) << columns << " columns";
     }
+    // The window grows taller and comes back (full screen left): photo 200, in the bottom row of
+    // the tall grid, is wholly in sight again, not cut by the lower edge.
+    browser.setFrame(kpv::Rect(0, 0, gridWidth(4), 6 * 91 + 20));
+    browser.setScrollOffset(browser.layout().cellFrame(200).maxY() + 5 - (6 * 91 + 20));
+    browser.setFrame(kpv::Rect(0, 0, gridWidth(4), 3 * 91 + 20));
+    EXPECT_GE(browser.layout().cellFrame(200).minY(), browser.scrollOffset());
+    EXPECT_LE(browser.layout().cellFrame(200).maxY(), browser.scrollOffset() + 3 * 91 + 20);
     // With nothing selected, the first photo in sight stays in sight.
     browser.setSelectionIndexes({});
     browser.setScrollOffset(150 * 91 / 4.0);
