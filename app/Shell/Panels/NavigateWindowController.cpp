@@ -1,12 +1,14 @@
 #include "Shell/Panels/NavigateWindowController.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "Kit/LMAreaTrackView.h"
 #include "Kit/LMButton.h"
 #include "Kit/LMNineSliceImageRep.h"
 #include "Kit/LMNineSliceImageView.h"
 #include "Kit/LMNormalCustomWindow.h"
+#include "Model/LMNavFileInfo.h"
 #include "Model/MainConfig.h"
 #include "Shell/MainWindow/AppDelegate.h"
 #include "Shell/Panels/FloatingPanelWindow.h"
@@ -52,6 +54,14 @@ NavigateWindowController::NavigateWindowController(LMImageViewModel& openGLView,
     on(kpv::WindowDidBecomeKeyNotification, main, [this](const kpv::Notification&) { showWithCheckStatus(); });
     on(kpv::WindowDidResignKeyNotification, main, [this](const kpv::Notification&) { hideWithoutChangeStatus(); });
     on("didLoadCurrentSmallThumb", nullptr, [this](const kpv::Notification&) { updateThumbWithRotateAngle(); });
+    // The fitted picture stands in for a small thumbnail drawn enlarged on a dense screen.
+    on("didLoadImage", nullptr, [this](const kpv::Notification& n) {
+        const LMNavFileInfoPtr cur = m_navigator.curFileInfo();
+        const int type = n.userInfo.value(QStringLiteral("ImageScaleType")).toInt();
+        if (cur && (type == 10 || type == 11) &&
+            n.userInfo.value(QStringLiteral("filePath")).value<LMPathString>() == cur->filePath())
+            updateThumbWithRotateAngle();
+    });
     on("didChangeMainShowMode", nullptr, [this](const kpv::Notification& n) {
         if (n.userInfo.value(QStringLiteral("new")).toLongLong() == 4)
             showWithCheckStatus();
@@ -199,14 +209,24 @@ void NavigateWindowController::updateThumbWithRotateAngle()
             picture = m_delegate.defaultImage(failed ? 2 : 1);
             m_lastThumbImage.reset();
         } else {
-            if (image == m_lastThumbImage) {
+            QImage shown = thumbPicture(*image, &orientation);
+            const double turn = viewAngle.angleByIncreaseAngle(orientation).normalizeAngle().angleRotate();
+            const QRectF place = toQ(m_imageViewThumb->bounds());
+            const double scale = m_window->backingScaleFactor();
+            QSizeF box(place.width() * scale, place.height() * scale);
+            if (std::lround(std::abs(turn)) % 180 == 90)
+                box.transpose();
+            const LMImagePtr source = sharpThumbSource(*cur, image, shown.size(), box);
+            if (source == m_lastThumbImage) {
                 if (m_lastThumbRotateAngle == viewAngle)
                     return;
                 // A flip alone keeps the window's size; a turn changes its aspect.
                 recomputeFrame = m_lastThumbRotateAngle.angleRotate() != viewAngle.angleRotate();
             }
-            m_lastThumbImage = image;
-            picture = std::make_shared<kpv::Image>(thumbPicture(*image, &orientation));
+            m_lastThumbImage = source;
+            if (source != image)
+                shown = sharpThumbPicture(thumbPicture(*source, &orientation), box);
+            picture = std::make_shared<kpv::Image>(shown);
         }
     }
     if (recomputeFrame)
@@ -224,6 +244,27 @@ QImage NavigateWindowController::thumbPicture(const LMImage& image, double* orie
         return image.convertToImage();
     *orientationAngle = 0;
     return LMImage::uprightImage(image.convertToImage(), *info);
+}
+
+LMImagePtr NavigateWindowController::sharpThumbSource(const LMNavFileInfo& file, const LMImagePtr& small,
+                                                      const QSize& shown, const QSizeF& box)
+{
+    if (!small || !(shown.width() < box.width() && shown.height() < box.height()))
+        return small;
+    for (const int type : {10, 11}) {
+        const LMImagePtr fitted = file.imageByType(type);
+        if (fitted && fitted->width() > small->width())
+            return fitted;
+    }
+    return small;
+}
+
+QImage NavigateWindowController::sharpThumbPicture(const QImage& picture, const QSizeF& box)
+{
+    const QSize pixels = box.toSize();
+    if (pixels.isEmpty() || (picture.width() <= pixels.width() && picture.height() <= pixels.height()))
+        return picture;
+    return picture.scaled(pixels, Qt::KeepAspectRatio, Qt::SmoothTransformation);
 }
 
 void NavigateWindowController::updateWindowFrameByCurFile()

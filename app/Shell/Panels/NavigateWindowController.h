@@ -12,6 +12,8 @@
 #include "Model/LMImageRotateAngle.h"
 
 #include <QRectF>
+#include <QSize>
+#include <QSizeF>
 
 #include <memory>
 
@@ -19,6 +21,7 @@ class AppDelegate;
 class LM3DRotateImageView;
 class LMAreaTrackView;
 class LMImageViewModel;
+class LMNavFileInfo;
 class LMNormalCustomWindow;
 class MainWndController;
 class NavigateController;
@@ -55,6 +58,13 @@ public:
     // thumbnail view only turns and flips what it is given, so a mirrored file (orientations 2,
     // 4, 5 and 7) is given upright with no turn; any other keeps its stored pixels and its turn.
     static QImage thumbPicture(const LMImage& image, double* orientationAngle);
+    // What a thumbnail place shows, `box` being the place's device pixels in the frame of the small
+    // thumbnail's picture (of size `shown`): the small thumbnail, or where that would be drawn
+    // enlarged (a dense screen) the photo's fitted picture once loaded. sharpThumbPicture brings
+    // the picture made of it down to the box.
+    static LMImagePtr sharpThumbSource(const LMNavFileInfo& file, const LMImagePtr& small, const QSize& shown,
+                                       const QSizeF& box);
+    static QImage sharpThumbPicture(const QImage& picture, const QSizeF& box);
     void updateWindowFrameByCurFile();
     void updateImageVisibleRect();
     void moveImageByTrackRect(const kpv::Rect& trackRect);

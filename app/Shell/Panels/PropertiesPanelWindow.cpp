@@ -247,6 +247,15 @@ QImage PropertiesPanelWindow::defaultImage(long kind) const
     return image && image->isValid() ? image->bestRepresentation(1.0) : QImage();
 }
 
+QSizeF PropertiesPanelWindow::thumbPixelSize() const
+{
+    if (!m_window || !m_imageViewThumb)
+        return QSizeF();
+    const double scale = m_window->backingScaleFactor();
+    const kpv::Rect bounds = m_imageViewThumb->bounds();
+    return QSizeF(bounds.width() * scale, bounds.height() * scale);
+}
+
 void PropertiesPanelWindow::panelContentChanged()
 {
     if (m_rows.empty())

@@ -45,6 +45,7 @@ public:
     bool isMainWindowKey() const override;
     void setPanelWindowVisible(bool visible) override;
     QImage defaultImage(long kind) const override;
+    QSizeF thumbPixelSize() const override;
     void panelContentChanged() override;
 
 private:

@@ -17,6 +17,8 @@
 
 #include <QFileInfo>
 
+#include <cmath>
+
 namespace {
 
 constexpr int kScaleTypeSmallThumb = 8;
@@ -82,8 +84,10 @@ void PropertiesWindowController::registNotifications(bool regist)
         const QVariant path = n.userInfo.value(QStringLiteral("filePath"));
         const int type = n.userInfo.value(QStringLiteral("ImageScaleType")).toInt();
         if (cur && path.value<LMPathString>() == cur->filePath() &&
-            (type == kScaleTypeSmallFitin || type == kScaleTypeLargeFitin))
+            (type == kScaleTypeSmallFitin || type == kScaleTypeLargeFitin)) {
+            updateThumb();
             beginUpdateGrayHistogram();
+        }
     });
     on("didRenameCurrentFile", nullptr, [this](const kpv::Notification&) { updateFileName(); });
     on("didChangeCurFile", nullptr, [this](const kpv::Notification&) {
@@ -233,13 +237,20 @@ void PropertiesWindowController::updateThumb()
         m_host.panelContentChanged();
         return;
     }
-    if (image == m_lastThumbImage)
-        return;
     // The image view can only turn, as the navigator's: it is given the same picture and turn.
     double angle = 0;
-    m_thumb = NavigateWindowController::thumbPicture(*image, &angle);
+    QImage picture = NavigateWindowController::thumbPicture(*image, &angle);
+    const QSizeF place = m_host.thumbPixelSize();
+    const QSizeF box = std::lround(std::abs(angle)) % 180 == 90 ? place.transposed() : place;
+    const LMImagePtr source = NavigateWindowController::sharpThumbSource(*cur, image, picture.size(), box);
+    if (source == m_lastThumbImage)
+        return;
+    if (source != image)
+        picture = NavigateWindowController::sharpThumbPicture(
+            NavigateWindowController::thumbPicture(*source, &angle), box);
+    m_thumb = picture;
     m_thumbAngle = long(angle);
-    m_lastThumbImage = image;
+    m_lastThumbImage = source;
     m_host.panelContentChanged();
 }
 

@@ -11,6 +11,7 @@
 #include "Model/LMNavFileInfo.h"
 
 #include <QImage>
+#include <QSizeF>
 #include <QString>
 #include <QStringList>
 
@@ -27,6 +28,8 @@ public:
     virtual void setPanelWindowVisible(bool visible) = 0;
     // Placeholder pictures: 1 not loaded yet, 2 cannot be decoded.
     virtual QImage defaultImage(long kind) const = 0;
+    // The device pixels the thumbnail is drawn on, unturned.
+    virtual QSizeF thumbPixelSize() const = 0;
     // The rows or the thumbnail changed: the window shows them anew.
     virtual void panelContentChanged() = 0;
 };

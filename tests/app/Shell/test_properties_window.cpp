@@ -39,6 +39,8 @@ struct Host : PropertiesWindowHost {
     bool isMainWindowKey() const override { return key; }
     void setPanelWindowVisible(bool v) override { visible = v; }
     QImage defaultImage(long kind) const override { return QImage(int(kind), 1, QImage::Format_RGB32); }
+    QSizeF thumbPixelSize() const override { return place; }
+    QSizeF place{184, 138};
     void panelContentChanged() override { ++contentChanges; }
     int contentChanges = 0;
 };
@@ -332,6 +334,30 @@ TEST(PropertiesWindow, ThumbShowsThePhotoTheWayTheViewDoesMirrorsIncluded)
             for (int x = 0; x < shown.width(); ++x)
                 EXPECT_EQ(qRed(shown.pixel(x, y)) > 128, QPoint(x, y) == row.mark) << x << "," << y;
     }
+}
+
+TEST(PropertiesWindow, ThumbOnADenseScreenIsTheFittedPictureBroughtDownNotTheSmallOneEnlarged)
+{
+    QTemporaryDir dir;
+    Host host;
+    host.file = makeFile(dir.filePath("a.png"), {}); // turned a quarter
+    host.file->setImage(std::make_shared<LMImage>(QImage(40, 30, QImage::Format_RGB32), host.file->imgBaseInfo()),
+                        false, 8, 0);
+    kpv::NotificationCenter center;
+    PropertiesWindowController panel(host, center, nullptr, nullptr);
+    host.place = QSizeF(30, 20); // plain: the small thumbnail is already too big
+    panel.show();
+    EXPECT_EQ(panel.thumbImage().size(), QSize(40, 30));
+
+    // Twice as dense: its place is now larger than the small thumbnail, turned as the photo.
+    host.place = QSizeF(300, 400);
+    host.file->setImage(std::make_shared<LMImage>(QImage(800, 600, QImage::Format_RGB32), host.file->imgBaseInfo()),
+                        false, 10, 0);
+    center.postNotification(QStringLiteral("didLoadImage"), nullptr,
+                            {{QStringLiteral("filePath"), QVariant::fromValue(host.file->filePath())},
+                             {QStringLiteral("ImageScaleType"), 10}});
+    EXPECT_EQ(panel.thumbImage().size(), QSize(400, 300));
+    EXPECT_EQ(panel.thumbAngle(), 90);
 }
 
 }  // namespace
