@@ -61,6 +61,16 @@ protected:
     std::unique_ptr<FavoriteViewController> c = std::make_unique<FavoriteViewController>(host);
 
     // Two 8x6 photos made favourites, and the grid up with their pictures read.
+    // Lets the system's word of a change made by another program arrive, then lets the burst settle.
+    static void hearChanges(kpv::ManualClock& clock, FavImageBrowserView* browser)
+    {
+        for (int i = 0; i < 25; ++i) {
+            QCoreApplication::processEvents();
+            QThread::msleep(2);
+        }
+        clock.advance(1);
+        browser->requestVisiblePictures();
+    }
     FavImageBrowserView* showTwoInTheGrid(const QString& a, const QString& b)
     {
         writeTestJpeg(a, 8, 6);
@@ -320,15 +330,7 @@ TEST_F(FavoritesCollection, AFavouriteChangedElsewhereWhileTheGridIsUpShowsAsItI
     const QString shot = dir.filePath("shot.jpg"), other = dir.filePath("other.jpg");
     FavImageBrowserView* browser = showTwoInTheGrid(shot, other);
     ASSERT_EQ(picture(shot).width(), 8);
-    // Lets the system's word of a change arrive, then lets the burst settle.
-    auto hear = [&] {
-        for (int i = 0; i < 25; ++i) {
-            QCoreApplication::processEvents();
-            QThread::msleep(2);
-        }
-        clock.advance(1);
-        browser->requestVisiblePictures();
-    };
+    auto hear = [&] { hearChanges(clock, browser); };
 
     ASSERT_TRUE(rewriteLater(shot, 12)); // by another program
     hear();
@@ -365,12 +367,7 @@ TEST_F(FavoritesCollection, AFavouriteRenamedElsewhereStaysAFavouriteUnderItsNew
     const QByteArray newName = kpv::encodeFileName(dir.path()) + "/renamed-\xff.jpg";
     ASSERT_EQ(std::rename(kpv::encodeFileName(shot).constData(), newName.constData()), 0);
     ASSERT_TRUE(QFile::remove(other));
-    for (int i = 0; i < 25; ++i) {
-        QCoreApplication::processEvents();
-        QThread::msleep(2);
-    }
-    clock.advance(1);
-    browser->requestVisiblePictures();
+    hearChanges(clock, browser);
 
     const QString renamed = kpv::decodeFileName(newName);
     EXPECT_EQ(order().join(u'|'), QStringList({renamed, other}).join(u'|'));
