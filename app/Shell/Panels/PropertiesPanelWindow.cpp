@@ -244,7 +244,17 @@ void PropertiesPanelWindow::setPanelWindowVisible(bool visible)
 QImage PropertiesPanelWindow::defaultImage(long kind) const
 {
     const std::shared_ptr<kpv::Image> image = m_delegate.defaultImage(kind);
-    return image && image->isValid() ? image->bestRepresentation(1.0) : QImage();
+    if (!image || !image->isValid())
+        return QImage();
+    // The placeholder is drawn fitted to the thumbnail's place, enlarged as a rule: take the
+    // representation with pixels enough for the place's device pixels (on a dense screen the 2x
+    // one), not the smallest one enlarged further.
+    const QSizeF place = thumbPixelSize();
+    const kpv::Size points = image->size();
+    double needed = 1.0;
+    if (points.width > 0 && points.height > 0 && !place.isEmpty())
+        needed = std::min(place.width() / points.width, place.height() / points.height);
+    return image->bestRepresentation(std::max(needed, 1.0));
 }
 
 QSizeF PropertiesPanelWindow::thumbPixelSize() const

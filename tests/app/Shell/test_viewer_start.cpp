@@ -875,6 +875,30 @@ TEST_F(ViewerStart, FileThatCannotBeShownSaysWhy)
 }  // namespace
 
 namespace {
+// The Info panel shows the bad-file picture for such a file, drawn from its largest picture: the
+// place is several times the picture's size, on a dense screen more so, and the smallest one
+// enlarged there was soft.
+TEST_F(ViewerStart, InfoPanelShowsTheBadFilePictureFromItsSharpestPixels)
+{
+    QFile empty(QDir(folder).filePath(QStringLiteral("d.jpg")));
+    ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+    empty.close();
+    start();
+    sendKey(kpv::KeyCode::End, kpv::FunctionKey::End, kpv::FunctionKeyMask);
+    settle();
+    controller->performMenuAction(29); // Show Info
+    settle();
+    PropertiesPanelWindow& panel = viewer->propertiesPanel();
+    ASSERT_TRUE(panel.showStatus());
+    const kpv::ImagePtr bad = delegate->defaultImage(2);
+    ASSERT_TRUE(bad && bad->isValid());
+    const QImage largest = bad->bestRepresentation(100.0);
+    ASSERT_GT(largest.width(), int(bad->size().width)) << "the picture has no denser representation";
+    EXPECT_EQ(panel.controller().thumbImage().size(), largest.size());
+}
+}  // namespace
+
+namespace {
 // A file whose header reads but whose pixels cannot be decoded (a JPEG whose frame says far more
 // pixels than its bytes hold) and which stores no thumbnail says it cannot be shown, rather than
 // loading for ever.
