@@ -8,6 +8,7 @@
 #include "appkit/Geometry.h"
 #include "appkit/TrackingArea.h"
 
+#include <QPointer>
 #include <QString>
 
 class QImage;
@@ -162,6 +163,9 @@ public:
     // Shows or hides the ring of a view that takes the focus only from the keyboard (called as
     // the focus moves).
     void updateFocusRing();
+    // The ring drawn round this view while it shows the keyboard focus: just outside the view,
+    // over nothing of its own (nullptr before it was first shown).
+    const QWidget* focusRing() const;
     // This view and those inside it that take the keyboard focus, in the order they stand on
     // screen: rows from the top down, each from left to right. `availableNow` leaves out those
     // that cannot take it now (hidden, disabled). A view laid out in columns (a list of choices
@@ -233,7 +237,7 @@ private:
     QString m_toolTip;
     struct AlphaAnimation;
     std::unique_ptr<AlphaAnimation> m_alphaAnimation;
-    QWidget* m_focusRing = nullptr; // a child of m_widget, made when first shown
+    QPointer<QWidget> m_focusRing; // beside m_widget in its parent, made when first shown
     bool m_keyViewsReadInColumns = false;
 };
 

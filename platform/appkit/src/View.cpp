@@ -19,6 +19,7 @@
 #include <QPaintEngine>
 #include <QPainter>
 #include <QPixmap>
+#include <QPointer>
 #include <QRegion>
 #include <QTransform>
 #include <algorithm>
@@ -388,6 +389,7 @@ View::~View()
         child->m_superview = nullptr;
         delete child;
     }
+    delete m_focusRing.data();
     unregisterViewWidget(m_widget);
     if (auto* vw = dynamic_cast<ViewWidget*>(m_widget))
         vw->detachView();
@@ -774,29 +776,82 @@ void View::paintFromWidget(QPainter* painter)
 }
 
 namespace {
-// The ring round a control that has the keyboard focus: drawn above the control's own subviews
-// (a check box's title), and letting the mouse through to them. A light line inside the
-// highlight-coloured one keeps it seen on a face of that colour (a chosen tab or button).
+// The ring round a control that has the keyboard focus. It stands just outside the control, in
+// the control's parent and above its neighbours, so that it covers nothing of the control's own (a
+// check box's box starts at its left edge); it follows the control as it moves, and lets the mouse
+// through. A light line inside the highlight-coloured one keeps it seen beside a face of that
+// colour (a chosen tab or button). A control with no parent has its ring inside its own edges.
 class FocusRingWidget final : public QWidget {
 public:
-    explicit FocusRingWidget(QWidget* parent) : QWidget(parent)
+    static constexpr int kOutset = 3;
+
+    explicit FocusRingWidget(QWidget* control)
+        : QWidget(control->parentWidget() ? control->parentWidget() : control), m_control(control)
     {
         setObjectName(QStringLiteral("focusRing"));
         setAttribute(Qt::WA_TransparentForMouseEvents);
         setAttribute(Qt::WA_NoSystemBackground);
         setFocusPolicy(Qt::NoFocus);
+        hide();
+        if (outside())
+            control->installEventFilter(this);
+    }
+
+    // Shown while the control has the focus and is itself shown.
+    void setWanted(bool wanted)
+    {
+        m_wanted = wanted;
+        follow();
     }
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* e) override
+    {
+        if (watched == m_control) {
+            switch (e->type()) {
+            case QEvent::Move:
+            case QEvent::Resize:
+            case QEvent::Show:
+            case QEvent::Hide:
+                follow();
+                break;
+            default:
+                break;
+            }
+        }
+        return false;
+    }
+
     void paintEvent(QPaintEvent*) override
     {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
         p.setPen(QPen(QGuiApplication::palette().color(QPalette::Highlight), 2));
         p.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 3, 3);
-        p.setPen(QPen(QColor(255, 255, 255, 220), 1.5));
-        p.drawRoundedRect(QRectF(rect()).adjusted(2.75, 2.75, -2.75, -2.75), 2, 2);
+        // Outside a control, both lines and their rounded corners stay off its own pixels.
+        const bool out = outside();
+        const double inner = out ? 2.0 : 2.75;
+        p.setPen(QPen(QColor(255, 255, 255, 220), out ? 1.0 : 1.5));
+        p.drawRoundedRect(QRectF(rect()).adjusted(inner, inner, -inner, -inner), out ? 1 : 2, out ? 1 : 2);
     }
+
+private:
+    bool outside() const { return parentWidget() != m_control.data(); }
+
+    void follow()
+    {
+        const bool show = m_wanted && m_control && !m_control->isHidden();
+        if (show) {
+            const QRect at = outside() ? m_control->geometry().adjusted(-kOutset, -kOutset, kOutset, kOutset)
+                                       : m_control->rect();
+            setGeometry(at);
+            raise();
+        }
+        setVisible(show);
+    }
+
+    QPointer<QWidget> m_control;
+    bool m_wanted = false;
 };
 } // namespace
 
@@ -804,16 +859,22 @@ void View::updateFocusRing()
 {
     const bool show = m_widget && !acceptsFirstResponder() && hasKeyFocus() && canBecomeKeyView() &&
                       m_frame.width() > 4 && m_frame.height() > 4;
-    if (show && !m_focusRing)
-        m_focusRing = new FocusRingWidget(m_widget);
-    if (!m_focusRing)
-        return;
-    if (show) {
-        m_focusRing->setGeometry(m_widget->rect());
-        m_focusRing->raise();
+    auto* ring = static_cast<FocusRingWidget*>(m_focusRing.data());
+    // A control moved into another parent takes a new ring there.
+    const QWidget* home = m_widget && m_widget->parentWidget() ? m_widget->parentWidget() : m_widget;
+    if (ring && show && ring->parentWidget() != home) {
+        delete ring;
+        ring = nullptr;
     }
-    m_focusRing->setVisible(show);
+    if (show && !ring) {
+        ring = new FocusRingWidget(m_widget);
+        m_focusRing = ring;
+    }
+    if (ring)
+        ring->setWanted(show);
 }
+
+const QWidget* View::focusRing() const { return m_focusRing.data(); }
 
 bool View::hasKeyFocus() const
 {

@@ -293,14 +293,16 @@ TEST_F(BatchSheets, TabReachesEveryControlAndTheFocusedOneIsPressed)
             key(kpv::KeyCode::Tab, "\t");
         return w->firstResponder() == v;
     };
-    // The focus is shown: the check box draws a ring while it has it.
+    // The focus is shown: a ring stands round the check box while it has it.
     ASSERT_TRUE(tabTo(sheet.chkKeepAlpha()));
     const std::int64_t was = sheet.chkKeepAlpha()->state();
     key(kpv::KeyCode::Space, " ");
     EXPECT_NE(sheet.chkKeepAlpha()->state(), was);
-    const QImage focused = sheet.chkKeepAlpha()->renderToImage();
+    const QWidget *ring = sheet.chkKeepAlpha()->focusRing();
+    ASSERT_NE(ring, nullptr);
+    EXPECT_TRUE(ring->isVisible());
     key(kpv::KeyCode::Tab, "\t");
-    EXPECT_NE(sheet.chkKeepAlpha()->renderToImage(), focused);
+    EXPECT_FALSE(ring->isVisible());
 
     ASSERT_TRUE(tabTo(sheet.btnCancel()));
     key(kpv::KeyCode::Return, "\r");
@@ -318,7 +320,7 @@ TEST_F(BatchSheets, SheetsOpenWithTheFocusShownOnTheirFirstControl)
     begin(resize, files);
     EXPECT_EQ(resize.window()->firstResponder(), resize.popupBtnSizeFitInto());
     QCoreApplication::processEvents();
-    const QWidget *ring = resize.popupBtnSizeFitInto()->widget()->findChild<QWidget *>(QStringLiteral("focusRing"));
+    const QWidget *ring = resize.popupBtnSizeFitInto()->focusRing();
     ASSERT_NE(ring, nullptr);
     EXPECT_TRUE(ring->isVisible());
     resize.closeWindow();

@@ -226,7 +226,7 @@ TEST(LMNormalCustomWindowTest, TabGoesRoundTheDialogAndSpacePressesTheFocusedBut
     key(KeyCode::Tab, "\t", ShiftKeyMask);
     EXPECT_EQ(w.firstResponder(), send);
     QCoreApplication::processEvents();
-    const QWidget* ring = send->widget()->findChild<QWidget*>(QStringLiteral("focusRing"));
+    const QWidget* ring = send->focusRing();
     ASSERT_NE(ring, nullptr);
     EXPECT_TRUE(ring->isVisible());
     key(KeyCode::Space, " ");

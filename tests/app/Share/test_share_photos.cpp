@@ -37,7 +37,7 @@ TEST(SharePhotos, TabReachesEachPhotoWhereSpaceChoosesItAndDeleteTakesItOut)
     key(kpv::KeyCode::Tab, "\t", kpv::ShiftKeyMask);
     ASSERT_EQ(w->firstResponder(), sheet.thumbView(2));
     QCoreApplication::processEvents();
-    const QWidget* ring = sheet.thumbView(2)->widget()->findChild<QWidget*>(QStringLiteral("focusRing"));
+    const QWidget* ring = sheet.thumbView(2)->focusRing();
     ASSERT_NE(ring, nullptr);
     EXPECT_TRUE(ring->isVisible());
     key(kpv::KeyCode::Space, " ");

@@ -178,7 +178,7 @@ TEST_F(OptionWindowControllerTest, OpensWithTheFocusShownOnThePagesFirstChoice)
     kpv::Window* w = window.optionWindow();
     EXPECT_EQ(w->firstResponder(), window.chkEnableMouseWheel());
     QCoreApplication::processEvents();
-    const QWidget* ring = window.chkEnableMouseWheel()->widget()->findChild<QWidget*>(QStringLiteral("focusRing"));
+    const QWidget* ring = window.chkEnableMouseWheel()->focusRing();
     ASSERT_NE(ring, nullptr);
     EXPECT_TRUE(ring->isVisible());
 
@@ -191,6 +191,22 @@ TEST_F(OptionWindowControllerTest, OpensWithTheFocusShownOnThePagesFirstChoice)
     // Each choice is as wide as its box and title, so its ring stands whole inside the page.
     for (long type = 0; type <= 18; ++type)
         EXPECT_LE(window.fileInfoCheckButton(type)->frame().maxX(), window.currentPage()->bounds().width()) << type;
+
+    // The ring stands round the focused choice and covers nothing of it: its box and title look
+    // the same once the focus has gone back to the tabs.
+    const kpv::View* choice = window.fileInfoCheckButton(0);
+    QCoreApplication::processEvents();
+    const QWidget* choiceRing = choice->focusRing();
+    ASSERT_NE(choiceRing, nullptr);
+    ASSERT_TRUE(choiceRing->isVisible());
+    QWidget* page = choice->widget()->parentWidget();
+    const QRect own = choice->widget()->geometry();
+    const QImage focused = page->grab(own).toImage();
+    key(w, kpv::KeyCode::Tab, "\t", kpv::ShiftKeyMask);
+    QCoreApplication::processEvents();
+    ASSERT_NE(w->firstResponder(), choice);
+    EXPECT_FALSE(choiceRing->isVisible());
+    EXPECT_TRUE(page->grab(own).toImage() == focused) << "the ring covers part of the choice";
     window.closeWindow();
 }
 
