@@ -535,7 +535,8 @@ bool LMOpenGLView::pictureShowsBackgroundThrough() const
 {
     if (m_imageNotDraw || m_backgroundColor.alpha() != 255)
         return false;
-    const LMImagePtr image = imageNormal();
+    // The picture drawn: the photo, or in its place the mark of a file that cannot be shown.
+    const LMImagePtr image = imageNormal() ? imageNormal() : imageBadFile();
     const LMFileImgBaseInfoPtr base = image ? image->originalImgBaseInfo() : nullptr;
     if (!base || !LMPhotoLoader::hasAlphaByAMCMType(base->AMCMImageType()))
         return false;

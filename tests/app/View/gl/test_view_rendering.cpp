@@ -15,6 +15,7 @@
 #include <array>
 #include <cstring>
 #include <set>
+#include <vector>
 #include <gtest/gtest.h>
 
 namespace {
@@ -233,16 +234,23 @@ TEST_F(Rendering, TransparentPixelsShowTheBackground)
     auto block = LMData::create(100 * 50 * 4);
     for (int i = 0; i < 100 * 50; ++i)
         std::memcpy(block->mutableBytes() + i * 4, i % 100 < 50 ? "\x00\x00\x00\x00" : "\x80\x00\x00\x80", 4);
-    view->setImage(std::make_shared<LMImage>(1u, 32u, 400u, 100u, 50u, QList<LMDataBlock>{block},
-                                             quadrantImage(100, 50)->originalImgBaseInfo()),
-                   ImageModeNormal);
+    const auto picture = std::make_shared<LMImage>(1u, 32u, 400u, 100u, 50u, QList<LMDataBlock>{block},
+                                                   quadrantImage(100, 50)->originalImgBaseInfo());
+    view->setImage(picture, ImageModeNormal);
     view->setBackgroundColor(QColor(90, 100, 110));
-    for (const QImage &img : {view->paintedWithoutOpenGL().convertToFormat(QImage::Format_RGBA8888), frame()}) {
-        ASSERT_FALSE(img.isNull());
-        EXPECT_COLOR(img, 60, 50, 90, 100, 110);
-        EXPECT_COLOR(img, 140, 50, 173, 50, 55); // 128 + 90 x 127 / 255, ...
-        EXPECT_COLOR(img, 10, 50, 90, 100, 110);
-    }
+    const auto expectBackgroundThrough = [&](const std::vector<QImage> &drawn) {
+        for (const QImage &img : drawn) {
+            ASSERT_FALSE(img.isNull());
+            EXPECT_COLOR(img, 60, 50, 90, 100, 110);
+            EXPECT_COLOR(img, 140, 50, 173, 50, 55); // 128 + 90 x 127 / 255, ...
+            EXPECT_COLOR(img, 10, 50, 90, 100, 110);
+        }
+    };
+    expectBackgroundThrough({view->paintedWithoutOpenGL().convertToFormat(QImage::Format_RGBA8888), frame()});
+    // The mark of a file that cannot be shown (drawn by OpenGL alone) stood in a black square.
+    view->setImage(nullptr, ImageModeNormal);
+    view->setImage(picture, ImageModeBadFile);
+    expectBackgroundThrough({frame()});
 }
 
 TEST_F(Rendering, UnsupportedPixelSizeDrawsNothingAndKeepsRunning)
