@@ -392,7 +392,7 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
         *why = lostInNewFile(file->filePath(),
                              kpv::ImageDestination::typeForPath(newFileNameBy(
                                  LMPathString::lastPathComponent(file->filePath().path()), QString(), keepAlpha, 0)),
-                             typeKeepsSixteenBits && !sixteenBits, tagsLeftOut);
+                             typeKeepsSixteenBits && !sixteenBits, tagsLeftOut, &picture);
     return finish(kDone);
 }
 

@@ -129,7 +129,7 @@ TEST_F(BatchConvertRun, JpegInItsOwnFolderGetsAFreeNameAndJpegBecomesJpg)
     EXPECT_TRUE(QFile::exists(d("b.jpg")));
 }
 
-TEST_F(BatchConvertRun, TransparentPartsStayTransparentInABmp)
+TEST_F(BatchConvertRun, TransparencyStaysInABmpAndIsToldLostInAJpeg)
 {
     // The transparent pixels hide a colour, as a painting program may leave them.
     QImage picture(40, 20, QImage::Format_ARGB32);
@@ -147,6 +147,17 @@ TEST_F(BatchConvertRun, TransparentPartsStayTransparentInABmp)
     EXPECT_EQ(written.pixel(20, 10), qRgba(255, 0, 0, 255));
     EXPECT_EQ(qAlpha(written.pixel(0, 19)), 128);
     EXPECT_EQ(qBlue(written.pixel(0, 19)), 255);
+    // A JPEG cannot hold it: the picture is laid over white, and that is told.
+    QString why;
+    EXPECT_EQ(worker.convertOneFileOnThread(record(s("logo.png")), dst.path(), kJpeg, params, nullptr, &why), 0);
+    EXPECT_TRUE(why.contains("its transparency")) << why.toStdString();
+    const QImage jpeg = readImage(d("logo.jpg")).convertToFormat(QImage::Format_ARGB32);
+    EXPECT_GT(qMin(qRed(jpeg.pixel(0, 0)), qMin(qGreen(jpeg.pixel(0, 0)), qBlue(jpeg.pixel(0, 0)))), 240);
+    // An opaque photo has nothing of the kind to tell.
+    ASSERT_TRUE(writeTestImage(s("photo.png"), QSize(20, 10)));
+    why.clear();
+    EXPECT_EQ(worker.convertOneFileOnThread(record(s("photo.png")), dst.path(), kJpeg, params, nullptr, &why), 0);
+    EXPECT_FALSE(why.contains("transparency")) << why.toStdString();
     EXPECT_EQ(fileChecksum(s("logo.png")), before);
 }
 
