@@ -119,10 +119,11 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
     const bool sixteenBits = typeKeepsSixteenBits && kpv::ImageDestination::keepsSixteenBitsOnRewrite(src.path());
     // Done, with what the new file could not take from the photo told beside the run's failures.
     bool tagsLeftOut = false;
+    QImage picture;
     const auto written = [&] {
         if (why)
             *why = joinNotes(shortenedNameNote(newName, out),
-                             lostInNewFile(src, fileTypeUti, typeKeepsSixteenBits && !sixteenBits, tagsLeftOut));
+                             lostInNewFile(src, fileTypeUti, typeKeepsSixteenBits && !sixteenBits, tagsLeftOut, &picture));
         return finish(kDone);
     };
     if (sixteenBits && !kpv::ImageDestination::sixteenBitPartFits(info->rawFrameSize().toSize())) {
@@ -134,7 +135,6 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
             return failBecause(error);
         return written();
     }
-    QImage picture;
     if (sixteenBits) {
         // A photo of 16 bits per channel written as PNG or TIFF keeps them; one that cannot be read
         // at that depth fails with the reason instead of losing them unasked.

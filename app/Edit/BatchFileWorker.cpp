@@ -8,6 +8,7 @@
 #include "foundation/FileHelpers.h"
 #include "foundation/FileNames.h"
 #include "foundation/Operation.h"
+#include "imageio/ContentTypes.h"
 #include "imageio/ImageDestination.h"
 
 #include <cerrno>
@@ -39,6 +40,32 @@ QString BatchFileWorker::cannotReadPicture(const LMReadFailure &failure)
 }
 
 namespace {
+
+// Whether a pixel of the picture is not fully opaque, read in place for the formats decodes give
+// (a large photo is not copied to find out).
+bool hasTransparentPixel(const QImage &picture)
+{
+    if (!picture.hasAlphaChannel())
+        return false;
+    switch (picture.format()) {
+    case QImage::Format_ARGB32:
+    case QImage::Format_ARGB32_Premultiplied:
+        for (int y = 0; y < picture.height(); ++y) {
+            const auto *line = reinterpret_cast<const QRgb *>(picture.constScanLine(y));
+            for (int x = 0; x < picture.width(); ++x)
+                if (qAlpha(line[x]) != 255)
+                    return true;
+        }
+        return false;
+    case QImage::Format_RGBA8888:
+    case QImage::Format_RGBA8888_Premultiplied:
+    case QImage::Format_RGBA64:
+    case QImage::Format_RGBA64_Premultiplied:
+        return kpv::ImageDestination::hasTransparency(picture);
+    default:
+        return kpv::ImageDestination::hasTransparency(picture.convertToFormat(QImage::Format_RGBA8888));
+    }
+}
 
 // Writes a new file under the names `nextName` offers, one after another while another writer
 // takes them first; `write` sets its flag when the name was taken and answers whether it wrote.
@@ -109,9 +136,12 @@ int BatchFileWorker::runFiles(const FileInfoList &files, LMFailedFiles *outFailu
 }
 
 QString BatchFileWorker::lostInNewFile(const LMPathString &source, const QString &type, bool depthTold,
-                                       bool tagsLeftOut)
+                                       bool tagsLeftOut, const QImage *picture)
 {
-    const QStringList lost = kpv::ImageDestination::contentLostInNewFile(source.path(), type, !depthTold);
+    QStringList lost = kpv::ImageDestination::contentLostInNewFile(source.path(), type, !depthTold);
+    // A JPEG has no transparency: the writer lays such a picture over white.
+    if (picture && type == kpv::ContentTypes::kJpeg && hasTransparentPixel(*picture))
+        lost << QStringLiteral("its transparency (the transparent parts were made white)");
     QStringList notes;
     if (!lost.isEmpty())
         notes << kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_NewFileLacks_Fmt"),

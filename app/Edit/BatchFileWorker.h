@@ -77,9 +77,10 @@ protected:
     // the part of the picture that could not be read, metadata the type cannot hold, ...), in words
     // for the report; empty when nothing. With `depthTold`, 16 bits per channel not kept are told
     // too (the new file's type could keep them). With `tagsLeftOut`, that its tags and comments
-    // could not be kept where it was written.
+    // could not be kept where it was written. With `picture` (what was written), transparency a
+    // JPEG cannot hold is told too.
     static QString lostInNewFile(const LMPathString &source, const QString &type, bool depthTold,
-                                 bool tagsLeftOut = false);
+                                 bool tagsLeftOut = false, const QImage *picture = nullptr);
     // The note of a file copied as it is: empty, or that its tags and comments were left out.
     static QString lostInCopy(bool tagsLeftOut);
     // Runs `one` over the files in order with their progress, collecting the failures with their

@@ -10,6 +10,7 @@
 #include "foundation/Operation.h"
 #include "imageio/DecodeBudget.h"
 #include "imageio/ImageDestination.h"
+#include "imageio/ImageLimits.h"
 
 #include <QDir>
 #include <QFile>
@@ -327,6 +328,15 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
         return finish(kDone);
     }
 
+    // A size asked for (a high percent of a large photo) that no picture may have is told as such
+    // before anything is read: the photo itself is fine.
+    if (const double w = std::max(1.0, target.width()), h = std::max(1.0, target.height());
+        w > double(kpv::ImageLimits::kMaxPixelsPerFrame) || h > double(kpv::ImageLimits::kMaxPixelsPerFrame) ||
+        !kpv::ImageLimits::frameAllowed(std::uint64_t(w), std::uint64_t(h)))
+        return failBecause(QStringLiteral("a new picture of %1 x %2 pixels would be too large to make")
+                               .arg(qint64(std::min(w, 1e15)))
+                               .arg(qint64(std::min(h, 1e15))));
+
     QImage picture;
     const uint64_t type = info->AMCMImageType();
     // PNG and TIFF stay what they are (and may keep 16 bits) when the user keeps their formats.
@@ -382,7 +392,7 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
         *why = lostInNewFile(file->filePath(),
                              kpv::ImageDestination::typeForPath(newFileNameBy(
                                  LMPathString::lastPathComponent(file->filePath().path()), QString(), keepAlpha, 0)),
-                             typeKeepsSixteenBits && !sixteenBits, tagsLeftOut);
+                             typeKeepsSixteenBits && !sixteenBits, tagsLeftOut, &picture);
     return finish(kDone);
 }
 

@@ -6,6 +6,7 @@
 #include <openjpeg.h>
 
 #include <QBuffer>
+#include <QtEndian>
 #include <QImageWriter>
 
 #include <algorithm>
@@ -275,6 +276,61 @@ bool encodeJpeg2000(const QImage& rgba, const EncodeOptions& o, QByteArray* out,
     return ok;
 }
 
+namespace {
+
+void putLE(QByteArray* out, quint32 value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out->append(char((value >> (8 * i)) & 0xff));
+}
+
+// A picture with transparency as a BMP of 32 bits a pixel with an alpha mask (a version 4 header),
+// so that its transparent parts stay transparent instead of showing whatever colour they hide.
+bool encodeBmpWithAlpha(const QImage& image, QByteArray* out, QString* error)
+{
+    constexpr quint32 kFileHeader = 14, kInfoHeader = 108;
+    const quint64 rowBytes = quint64(image.width()) * 4;
+    const quint64 pixelBytes = rowBytes * quint64(image.height());
+    if (pixelBytes > std::numeric_limits<quint32>::max() - kFileHeader - kInfoHeader) {
+        if (error)
+            *error = QStringLiteral("BMP encoding failed: the picture is too large for a BMP file");
+        return false;
+    }
+    out->reserve(qsizetype(kFileHeader + kInfoHeader + pixelBytes));
+    out->append("BM", 2);
+    putLE(out, quint32(kFileHeader + kInfoHeader + pixelBytes), 4);
+    putLE(out, 0, 4);
+    putLE(out, kFileHeader + kInfoHeader, 4);
+    putLE(out, kInfoHeader, 4);
+    putLE(out, quint32(image.width()), 4);
+    putLE(out, quint32(image.height()), 4);  // rows from the bottom up
+    putLE(out, 1, 2);                        // planes
+    putLE(out, 32, 2);                       // bits a pixel
+    putLE(out, 3, 4);                        // bit fields
+    putLE(out, quint32(pixelBytes), 4);
+    putLE(out, quint32(std::max(0, image.dotsPerMeterX())), 4);
+    putLE(out, quint32(std::max(0, image.dotsPerMeterY())), 4);
+    putLE(out, 0, 4);  // colours used
+    putLE(out, 0, 4);  // important colours
+    putLE(out, 0x00ff0000, 4);
+    putLE(out, 0x0000ff00, 4);
+    putLE(out, 0x000000ff, 4);
+    putLE(out, 0xff000000, 4);
+    putLE(out, 0x73524742, 4);  // "sRGB"
+    out->append(QByteArray(36 + 12, '\0'));  // end points and gamma, unused with sRGB
+    const qsizetype start = out->size();
+    out->resize(start + qsizetype(pixelBytes));
+    char* to = out->data() + start;
+    for (int y = image.height() - 1; y >= 0; --y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x, to += 4)
+            qToLittleEndian<quint32>(line[x], to);  // B, G, R, A in the file
+    }
+    return true;
+}
+
+}  // namespace
+
 bool encodeBmp(const QImage& rgba, const EncodeOptions& o, QByteArray* out, QString* error)
 {
     QImage image = rgba.convertToFormat(o.hasAlpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
@@ -283,6 +339,8 @@ bool encodeBmp(const QImage& rgba, const EncodeOptions& o, QByteArray* out, QStr
         image.setDotsPerMeterY(int(o.dpiY / 0.0254 + 0.5));
     }
     out->clear();
+    if (o.hasAlpha)
+        return encodeBmpWithAlpha(image, out, error);
     QBuffer buffer(out);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "bmp");

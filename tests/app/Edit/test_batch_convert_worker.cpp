@@ -129,6 +129,38 @@ TEST_F(BatchConvertRun, JpegInItsOwnFolderGetsAFreeNameAndJpegBecomesJpg)
     EXPECT_TRUE(QFile::exists(d("b.jpg")));
 }
 
+TEST_F(BatchConvertRun, TransparencyStaysInABmpAndIsToldLostInAJpeg)
+{
+    // The transparent pixels hide a colour, as a painting program may leave them.
+    QImage picture(40, 20, QImage::Format_ARGB32);
+    picture.fill(qRgba(0, 255, 0, 0));
+    for (int y = 5; y < 15; ++y)
+        for (int x = 10; x < 30; ++x)
+            picture.setPixel(x, y, qRgba(255, 0, 0, 255));
+    picture.setPixel(0, 19, qRgba(0, 0, 255, 128));
+    ASSERT_TRUE(picture.save(s("logo.png")));
+    const QByteArray before = fileChecksum(s("logo.png"));
+    EXPECT_EQ(worker.convertOneFileOnThread(record(s("logo.png")), dst.path(), kBmp, params, nullptr), 0);
+    const QImage written = readImage(d("logo.bmp")).convertToFormat(QImage::Format_ARGB32);
+    ASSERT_EQ(written.size(), QSize(40, 20));
+    EXPECT_EQ(qAlpha(written.pixel(0, 0)), 0);
+    EXPECT_EQ(written.pixel(20, 10), qRgba(255, 0, 0, 255));
+    EXPECT_EQ(qAlpha(written.pixel(0, 19)), 128);
+    EXPECT_EQ(qBlue(written.pixel(0, 19)), 255);
+    // A JPEG cannot hold it: the picture is laid over white, and that is told.
+    QString why;
+    EXPECT_EQ(worker.convertOneFileOnThread(record(s("logo.png")), dst.path(), kJpeg, params, nullptr, &why), 0);
+    EXPECT_TRUE(why.contains("its transparency")) << why.toStdString();
+    const QImage jpeg = readImage(d("logo.jpg")).convertToFormat(QImage::Format_ARGB32);
+    EXPECT_GT(qMin(qRed(jpeg.pixel(0, 0)), qMin(qGreen(jpeg.pixel(0, 0)), qBlue(jpeg.pixel(0, 0)))), 240);
+    // An opaque photo has nothing of the kind to tell.
+    ASSERT_TRUE(writeTestImage(s("photo.png"), QSize(20, 10)));
+    why.clear();
+    EXPECT_EQ(worker.convertOneFileOnThread(record(s("photo.png")), dst.path(), kJpeg, params, nullptr, &why), 0);
+    EXPECT_FALSE(why.contains("transparency")) << why.toStdString();
+    EXPECT_EQ(fileChecksum(s("logo.png")), before);
+}
+
 TEST_F(BatchConvertRun, TurnedJpegBecomesAnUprightPng)
 {
     ASSERT_TRUE(writeTestImage(s("t.jpg"), QSize(40, 20), Qt::red, 6));

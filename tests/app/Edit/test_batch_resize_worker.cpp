@@ -176,6 +176,27 @@ TEST_F(BatchResizeRun, BrokenFilesFailAndTheRunGoesOn)
     EXPECT_FALSE(QFile::exists(dstPath("broken.jpg")));
 }
 
+TEST_F(BatchResizeRun, ASizeNoPictureMayHaveIsToldAsTooLargeNotAsAnUnreadablePhoto)
+{
+    // 500 percent of 4000 x 3000 is 20000 x 15000, more pixels than any picture may have.
+    ASSERT_TRUE(writeTestImage(srcPath("large.jpg"), QSize(4000, 3000)));
+    ASSERT_TRUE(writeTestImage(srcPath("small.jpg"), QSize(64, 48)));
+    const QByteArray before = fileChecksum(srcPath("large.jpg"));
+    QVariantMap c = classicConfig(0, 0, dst.path());
+    c[kClassicSizeType] = false;
+    c[kCustomSizeUnitType] = 1;
+    c[kCustomSizePercent] = 500;
+    c[kNotEnlarge] = false;
+    LMFailedFiles failed;
+    EXPECT_EQ(worker.resizeFilesOnThread({record(srcPath("large.jpg")), record(srcPath("small.jpg"))}, c, &failed, nullptr), 0);
+    ASSERT_EQ(failed.size(), 1);
+    EXPECT_EQ(failed.paths()[0].path(), srcPath("large.jpg"));
+    EXPECT_TRUE(failed.reasons()[0].contains("20000 x 15000 pixels would be too large")) << failed.reasons()[0].toStdString();
+    EXPECT_EQ(fileChecksum(srcPath("large.jpg")), before);
+    EXPECT_FALSE(QFile::exists(dstPath("large.jpg")));
+    EXPECT_EQ(storedImageSize(dstPath("small.jpg")), QSize(320, 240));
+}
+
 TEST_F(BatchResizeRun, CancelledRunTouchesNothing)
 {
     ASSERT_TRUE(writeTestImage(srcPath("a.jpg"), QSize(64, 48)));
