@@ -33,37 +33,6 @@ QString BatchConvertWorker::typeOfPath(const LMPathString &path) const
     return kpv::ContentTypes::typeForExtension(QFileInfo(path.path()).suffix().toLower());
 }
 
-namespace {
-bool isOpaque(const QImage &picture)
-{
-    const QImage argb = picture.convertToFormat(QImage::Format_ARGB32);
-    for (int y = 0; y < argb.height(); ++y) {
-        const auto *line = reinterpret_cast<const QRgb *>(argb.constScanLine(y));
-        for (int x = 0; x < argb.width(); ++x)
-            if (qAlpha(line[x]) != 255)
-                return false;
-    }
-    return true;
-}
-
-// Said of a file whose name with its new ending is longer than a file name may be, and which was
-// therefore written under the shorter name the destination offered; empty otherwise.
-QString shortenedNameNote(const QString &plannedName, const QString &writtenPath)
-{
-    if (writtenPath.isEmpty() || kpv::encodeFileName(plannedName).size() <= qsizetype(NAME_MAX))
-        return {};
-    return kpv::Bundle::mainBundle().localizedStringWithFormat(
-        QStringLiteral("IDS_SavedUnderShorterName_Fmt"),
-        kpv::displayFileName(LMPathString::lastPathComponent(writtenPath)));
-}
-
-QString joinNotes(const QString &first, const QString &second)
-{
-    if (first.isEmpty() || second.isEmpty())
-        return first + second;
-    return first + QStringLiteral("; ") + second;
-}
-} // namespace
 
 int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo> &file, const QString &dstFolderPath,
                                                const QString &fileTypeUti, const QVariantMap &saveParameters,
@@ -152,7 +121,7 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
         if (picture.isNull())
             return failBecause(unreadable());
         // Transparency is written only where the picture has some: an opaque photo stays opaque.
-        if (picture.hasAlphaChannel() && isOpaque(picture))
+        if (picture.hasAlphaChannel() && !hasTransparentPixel(picture))
             picture = picture.convertToFormat(QImage::Format_RGB32);
     }
 

@@ -1,5 +1,7 @@
 #include "Edit/BatchFileWorker.h"
 
+#include "Edit/EditFileTools.h"
+
 #include "Model/LMImage.h"
 #include "Model/LMImageTools.h"
 #include "Model/LMPhotoLoader.h"
@@ -40,32 +42,6 @@ QString BatchFileWorker::cannotReadPicture(const LMReadFailure &failure)
 }
 
 namespace {
-
-// Whether a pixel of the picture is not fully opaque, read in place for the formats decodes give
-// (a large photo is not copied to find out).
-bool hasTransparentPixel(const QImage &picture)
-{
-    if (!picture.hasAlphaChannel())
-        return false;
-    switch (picture.format()) {
-    case QImage::Format_ARGB32:
-    case QImage::Format_ARGB32_Premultiplied:
-        for (int y = 0; y < picture.height(); ++y) {
-            const auto *line = reinterpret_cast<const QRgb *>(picture.constScanLine(y));
-            for (int x = 0; x < picture.width(); ++x)
-                if (qAlpha(line[x]) != 255)
-                    return true;
-        }
-        return false;
-    case QImage::Format_RGBA8888:
-    case QImage::Format_RGBA8888_Premultiplied:
-    case QImage::Format_RGBA64:
-    case QImage::Format_RGBA64_Premultiplied:
-        return kpv::ImageDestination::hasTransparency(picture);
-    default:
-        return kpv::ImageDestination::hasTransparency(picture.convertToFormat(QImage::Format_RGBA8888));
-    }
-}
 
 // Writes a new file under the names `nextName` offers, one after another while another writer
 // takes them first; `write` sets its flag when the name was taken and answers whether it wrote.
@@ -133,6 +109,48 @@ int BatchFileWorker::runFiles(const FileInfoList &files, LMFailedFiles *outFailu
     if (outFailures)
         *outFailures = failures;
     return cancelled(operation) ? kCancelled : kDone;
+}
+
+bool BatchFileWorker::hasTransparentPixel(const QImage &picture)
+{
+    if (!picture.hasAlphaChannel())
+        return false;
+    switch (picture.format()) {
+    case QImage::Format_ARGB32:
+    case QImage::Format_ARGB32_Premultiplied:
+        for (int y = 0; y < picture.height(); ++y) {
+            const auto *line = reinterpret_cast<const QRgb *>(picture.constScanLine(y));
+            for (int x = 0; x < picture.width(); ++x)
+                if (qAlpha(line[x]) != 255)
+                    return true;
+        }
+        return false;
+    case QImage::Format_RGBA8888:
+    case QImage::Format_RGBA8888_Premultiplied:
+    case QImage::Format_RGBA64:
+    case QImage::Format_RGBA64_Premultiplied:
+        return kpv::ImageDestination::hasTransparency(picture);
+    default:
+        return kpv::ImageDestination::hasTransparency(picture.convertToFormat(QImage::Format_RGBA8888));
+    }
+}
+
+QString BatchFileWorker::shortenedNameNote(const QString &plannedName, const QString &writtenPath)
+{
+    if (writtenPath.isEmpty())
+        return {};
+    const QString written = LMPathString::lastPathComponent(writtenPath);
+    if (EditFileTools::fileNameWithoutExtension(written).startsWith(EditFileTools::fileNameWithoutExtension(plannedName)))
+        return {};
+    return kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_SavedUnderShorterName_Fmt"),
+                                                               kpv::displayFileName(written));
+}
+
+QString BatchFileWorker::joinNotes(const QString &first, const QString &second)
+{
+    if (first.isEmpty() || second.isEmpty())
+        return first + second;
+    return first + QStringLiteral("; ") + second;
 }
 
 QString BatchFileWorker::lostInNewFile(const LMPathString &source, const QString &type, bool depthTold,

@@ -83,6 +83,15 @@ protected:
                                  bool tagsLeftOut = false, const QImage *picture = nullptr);
     // The note of a file copied as it is: empty, or that its tags and comments were left out.
     static QString lostInCopy(bool tagsLeftOut);
+    // Said of a file written under a name cut short to fit the 255 bytes a file name may have (its
+    // planned name was too long, or too long with the number added to tell it from a name taken);
+    // empty when it has the planned name, or that name with a number.
+    static QString shortenedNameNote(const QString &plannedName, const QString &writtenPath);
+    // Whether a pixel of the picture is not fully opaque, read in place for the formats decodes
+    // give (a large photo is not copied to find out).
+    static bool hasTransparentPixel(const QImage &picture);
+    // Two notes of a file's report, either of them possibly empty.
+    static QString joinNotes(const QString &first, const QString &second);
     // Runs `one` over the files in order with their progress, collecting the failures with their
     // reasons; stops when the run is cancelled, or at the first failure that found the destination
     // without room (every later file would fail too). A file done with a reason gets it as a note.

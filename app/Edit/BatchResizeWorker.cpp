@@ -304,6 +304,15 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
     const bool sameFolder = EditFileTools::isSameFolder(file->filePath().parentDirectory().path(), dstFolder.path());
     qint64 scratchNumber = 1;
     qint64 *number = curRenameNumber ? curRenameNumber : &scratchNumber;
+    // The next free name for the new file, and the name it was meant to have, for the report to
+    // tell one cut short to fit.
+    QString plannedName, writtenPath;
+    const auto nextName = [&] {
+        const auto out = newFilePathBy(file->filePath(), nameBase, keepAlpha, number, dstFolder);
+        plannedName = newFileNameBy(LMPathString::lastPathComponent(file->filePath().path()), nameBase, keepAlpha, *number);
+        writtenPath = out ? out->path() : QString();
+        return writtenPath;
+    };
 
     if (copy) {
         if (sameFolder && nameBase.isEmpty()) {
@@ -314,17 +323,10 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
         // A name taken in the meantime is not replaced: the next one is tried.
         QString error;
         bool tagsLeftOut = false;
-        const bool copied = copyAsNewFile(
-            file->filePath(),
-            [&] {
-                const auto out = newFilePathBy(file->filePath(), nameBase, keepAlpha, number, dstFolder);
-                return out ? out->path() : QString();
-            },
-            &error, &tagsLeftOut);
-        if (!copied)
+        if (!copyAsNewFile(file->filePath(), nextName, &error, &tagsLeftOut))
             return failBecause(error);
         if (why)
-            *why = copyNote(lostInCopy(tagsLeftOut));
+            *why = joinNotes(shortenedNameNote(plannedName, writtenPath), copyNote(lostInCopy(tagsLeftOut)));
         return finish(kDone);
     }
 
@@ -379,20 +381,17 @@ int BatchResizeWorker::resizeOneFileOnThread(const std::shared_ptr<LMFileInfo> &
     const auto props = LMImageTools::createPropertiesFrom(info->properties(), 1, dpi);
     // The output is a new file: a name that another run (or program) takes while this one writes
     // is left alone, and the next free name is taken instead.
-    const auto nextName = [&] {
-        const auto out = newFilePathBy(file->filePath(), nameBase, keepAlpha, number, dstFolder);
-        return out ? out->path() : QString();
-    };
     QString error;
     bool tagsLeftOut = false;
     if (!saveImageAsNewFile(picture, nextName, props, file->filePath(), &error, &tagsLeftOut))
         return failBecause(error);
     // Done, with what the new file could not take from the photo told beside the run's failures.
     if (why)
-        *why = lostInNewFile(file->filePath(),
-                             kpv::ImageDestination::typeForPath(newFileNameBy(
-                                 LMPathString::lastPathComponent(file->filePath().path()), QString(), keepAlpha, 0)),
-                             typeKeepsSixteenBits && !sixteenBits, tagsLeftOut, &picture);
+        *why = joinNotes(shortenedNameNote(plannedName, writtenPath),
+                         lostInNewFile(file->filePath(),
+                                       kpv::ImageDestination::typeForPath(newFileNameBy(
+                                           LMPathString::lastPathComponent(file->filePath().path()), QString(), keepAlpha, 0)),
+                                       typeKeepsSixteenBits && !sixteenBits, tagsLeftOut, &picture));
     return finish(kDone);
 }
 

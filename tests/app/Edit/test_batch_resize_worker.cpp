@@ -197,6 +197,25 @@ TEST_F(BatchResizeRun, ASizeNoPictureMayHaveIsToldAsTooLargeNotAsAnUnreadablePho
     EXPECT_EQ(storedImageSize(dstPath("small.jpg")), QSize(320, 240));
 }
 
+// A photo whose name fills the 255 bytes a name may have, resized into a folder where that name
+// is taken, is written under a name cut short to make room for its number; the report says which.
+TEST_F(BatchResizeRun, ANameCutShortToMakeRoomForItsNumberIsTold)
+{
+    const QString longName = QString(251, QLatin1Char('a')) + QStringLiteral(".jpg");
+    ASSERT_TRUE(writeTestImage(srcPath(longName), QSize(64, 48)));
+    ASSERT_TRUE(writeTestImage(dstPath(longName), QSize(8, 8)));
+    const QByteArray taken = fileChecksum(dstPath(longName));
+    LMFailedFiles failed;
+    EXPECT_EQ(worker.resizeFilesOnThread({record(srcPath(longName))}, classicConfig(32, 24, dst.path()), &failed, nullptr), 0);
+    EXPECT_EQ(fileChecksum(dstPath(longName)), taken);
+    const QStringList written = QDir(dst.path()).entryList(QDir::Files);
+    ASSERT_EQ(written.size(), 2) << qPrintable(written.join(", "));
+    const QString shortened = written.at(written.at(0) == longName ? 1 : 0);
+    EXPECT_EQ(storedImageSize(dstPath(shortened)), QSize(32, 24));
+    EXPECT_TRUE(failed.details().contains(QStringLiteral("so it was saved as “%1”").arg(shortened)))
+        << qPrintable(failed.details());
+}
+
 TEST_F(BatchResizeRun, CancelledRunTouchesNothing)
 {
     ASSERT_TRUE(writeTestImage(srcPath("a.jpg"), QSize(64, 48)));
