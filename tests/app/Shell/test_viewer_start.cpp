@@ -129,6 +129,18 @@ protected:
         settle();
     }
 
+    // Starts on the folder with an empty "d.jpg" added to it, shown (it is the last file).
+    void startOnAnEmptyFile()
+    {
+        QFile empty(QDir(folder).filePath(QStringLiteral("d.jpg")));
+        ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+        empty.close();
+        start();
+        sendKey(kpv::KeyCode::End, kpv::FunctionKey::End, kpv::FunctionKeyMask);
+        settle();
+        ASSERT_EQ(QFileInfo(nav().curFilePath().path()).fileName(), QStringLiteral("d.jpg"));
+    }
+
     void sendKey(unsigned short code, char16_t character, std::uint64_t flags)
     {
         const QString chars{QChar(character)};
@@ -845,13 +857,7 @@ namespace {
 // own that keeps clear of that picture and of the play button below it; the next photo drops it.
 TEST_F(ViewerStart, FileThatCannotBeShownSaysWhy)
 {
-    QFile empty(QDir(folder).filePath(QStringLiteral("d.jpg")));
-    ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
-    empty.close();
-    start();
-    sendKey(kpv::KeyCode::End, kpv::FunctionKey::End, kpv::FunctionKeyMask);
-    settle();
-    ASSERT_EQ(QFileInfo(nav().curFilePath().path()).fileName(), QStringLiteral("d.jpg"));
+    ASSERT_NO_FATAL_FAILURE(startOnAnEmptyFile());
     const NavigateOverlays* overlays = viewer->overlays();
     ASSERT_TRUE(overlays);
     EXPECT_EQ(overlays->statusText(), kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_BAD_IMAGE")));
@@ -880,12 +886,7 @@ namespace {
 // enlarged there was soft.
 TEST_F(ViewerStart, InfoPanelShowsTheBadFilePictureFromItsSharpestPixels)
 {
-    QFile empty(QDir(folder).filePath(QStringLiteral("d.jpg")));
-    ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
-    empty.close();
-    start();
-    sendKey(kpv::KeyCode::End, kpv::FunctionKey::End, kpv::FunctionKeyMask);
-    settle();
+    ASSERT_NO_FATAL_FAILURE(startOnAnEmptyFile());
     controller->performMenuAction(29); // Show Info
     settle();
     PropertiesPanelWindow& panel = viewer->propertiesPanel();
