@@ -815,6 +815,10 @@ protected:
             case QEvent::Hide:
                 follow();
                 break;
+            case QEvent::ParentChange:
+                // Taken out of this parent: the ring is made again where the focus next shows.
+                setWanted(false);
+                break;
             default:
                 break;
             }

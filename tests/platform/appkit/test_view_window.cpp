@@ -386,4 +386,15 @@ TEST(ViewDrawing, TheFocusRingShowsOnAFaceOfTheHighlightColour)
             marked += std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()) > 120;
         }
     EXPECT_GT(marked, plain.width() + plain.height()) << "the ring would not be seen";
+
+    // The ring stands beside the face in its parent: taken out of it, or gone, the face leaves
+    // no ring behind there.
+    const QWidget* ring = face->focusRing();
+    ASSERT_NE(ring, nullptr);
+    ASSERT_TRUE(ring->isVisible());
+    face->removeFromSuperview();
+    EXPECT_FALSE(ring->isVisible());
+    delete face;
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(around->findChildren<QWidget*>(QStringLiteral("focusRing")).isEmpty());
 }
