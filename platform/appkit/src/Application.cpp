@@ -445,6 +445,13 @@ bool Application::handleQtEvent(QObject* receiver, QEvent* event)
     if (!m_captures.empty())
         return offerToCapture(e);
     if (!ours) {
+        // While a menu title is lit the plain keys are the bar's (arrows along the titles, Esc to
+        // put the light out): a mode that leaves on Esc must not take that Esc first. Shortcuts
+        // still go to the monitors.
+        if (auto* bar = qobject_cast<QMenuBar*>(widget);
+            bar && bar->activeAction() && (e->type() == KeyDown || e->type() == KeyUp) &&
+            !(e->modifierFlags() & (CommandKeyMask | ControlKeyMask | AlternateKeyMask)))
+            return false;
         // A Qt widget inside one of our windows (a text field): monitors may consume its
         // keys, otherwise Qt delivers them as usual.
         EventPtr passed = e;

@@ -781,12 +781,17 @@ namespace {
 // check box's box starts at its left edge); it follows the control as it moves, and lets the mouse
 // through. A light line inside the highlight-coloured one keeps it seen beside a face of that
 // colour (a chosen tab or button). A control with no parent has its ring inside its own edges.
+//
+// A control that fills its parent, or sits at its edge (a check box that is a whole row of a list),
+// would have its ring cut by that parent's edges: the ring then stands in the nearest container
+// round it where it is whole, and follows the control and every container in between.
 class FocusRingWidget final : public QWidget {
 public:
     static constexpr int kOutset = 3;
 
     explicit FocusRingWidget(QWidget* control)
-        : QWidget(control->parentWidget() ? control->parentWidget() : control), m_control(control)
+        : QWidget(control->parentWidget() ? control->parentWidget() : control), m_control(control),
+          m_home(control->parentWidget())
     {
         setObjectName(QStringLiteral("focusRing"));
         setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -794,8 +799,11 @@ public:
         setFocusPolicy(Qt::NoFocus);
         hide();
         if (outside())
-            control->installEventFilter(this);
+            watchUpTo(parentWidget());
     }
+
+    // The parent the control had when the ring was made for it.
+    const QWidget* home() const { return m_home.data(); }
 
     // Shown while the control has the focus and is itself shown.
     void setWanted(bool wanted)
@@ -807,21 +815,22 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* e) override
     {
-        if (watched == m_control) {
-            switch (e->type()) {
-            case QEvent::Move:
-            case QEvent::Resize:
-            case QEvent::Show:
-            case QEvent::Hide:
-                follow();
-                break;
-            case QEvent::ParentChange:
-                // Taken out of this parent: the ring is made again where the focus next shows.
-                setWanted(false);
-                break;
-            default:
-                break;
-            }
+        const bool isControl = watched == m_control;
+        switch (e->type()) {
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::Show:
+        case QEvent::Hide:
+            follow();
+            break;
+        case QEvent::ParentChange:
+            if (isControl)
+                setWanted(false); // taken out of its parent: the ring is made again where the focus next shows
+            else
+                follow(); // a container in between was moved elsewhere or taken out
+            break;
+        default:
+            break;
         }
         return false;
     }
@@ -842,19 +851,67 @@ protected:
 private:
     bool outside() const { return parentWidget() != m_control.data(); }
 
+    // The nearest container from the control's parent up in which the ring is whole. It climbs
+    // only while the control itself is whole in the container, so a control cut by its container
+    // (scrolled half out of sight) never has its ring drawn over what lies beyond; it stops at the
+    // window.
+    QWidget* hostFor() const
+    {
+        QWidget* host = m_home.data();
+        QRect at(QPoint(0, 0), m_control->size());
+        at.moveTopLeft(m_control->pos());
+        while (host && !host->isWindow() && host->parentWidget()) {
+            const QRect ring = at.adjusted(-kOutset, -kOutset, kOutset, kOutset);
+            if (host->rect().contains(ring) || !host->rect().contains(at))
+                break;
+            at.translate(host->pos());
+            host = host->parentWidget();
+        }
+        return host;
+    }
+
+    // Follows the control and every container between it and `host`.
+    void watchUpTo(QWidget* host)
+    {
+        for (const QPointer<QWidget>& w : m_watched)
+            if (w)
+                w->removeEventFilter(this);
+        m_watched.clear();
+        for (QWidget* w = m_control.data(); w && w != host; w = w->parentWidget()) {
+            w->installEventFilter(this);
+            m_watched.push_back(w);
+        }
+    }
+
     void follow()
     {
-        const bool show = m_wanted && m_control && !m_control->isHidden();
-        if (show) {
-            const QRect at = outside() ? m_control->geometry().adjusted(-kOutset, -kOutset, kOutset, kOutset)
-                                       : m_control->rect();
-            setGeometry(at);
-            raise();
+        bool show = m_wanted && m_control && !m_control->isHidden();
+        if (show && outside()) {
+            // The control must still stand in its first parent, inside what it stood in before.
+            if (!m_home || m_control->parentWidget() != m_home.data()) {
+                show = false;
+            } else {
+                QWidget* host = hostFor();
+                if (host != parentWidget()) {
+                    setParent(host); // leaves the ring hidden
+                    watchUpTo(host);
+                }
+                show = m_control->isVisibleTo(host);
+                if (show)
+                    setGeometry(QRect(m_control->mapTo(host, QPoint(0, 0)), m_control->size())
+                                    .adjusted(-kOutset, -kOutset, kOutset, kOutset));
+            }
+        } else if (show) {
+            setGeometry(m_control->rect());
         }
+        if (show)
+            raise();
         setVisible(show);
     }
 
     QPointer<QWidget> m_control;
+    QPointer<QWidget> m_home;
+    std::vector<QPointer<QWidget>> m_watched;
     bool m_wanted = false;
 };
 } // namespace
@@ -865,8 +922,8 @@ void View::updateFocusRing()
                       m_frame.width() > 4 && m_frame.height() > 4;
     auto* ring = static_cast<FocusRingWidget*>(m_focusRing.data());
     // A control moved into another parent takes a new ring there.
-    const QWidget* home = m_widget && m_widget->parentWidget() ? m_widget->parentWidget() : m_widget;
-    if (ring && show && ring->parentWidget() != home) {
+    const QWidget* home = m_widget ? m_widget->parentWidget() : nullptr;
+    if (ring && show && ring->home() != home) {
         delete ring;
         ring = nullptr;
     }

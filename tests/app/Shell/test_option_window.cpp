@@ -254,4 +254,36 @@ TEST_F(OptionWindowControllerTest, TabRunsDownEachColumnOfFileInformation)
     window.closeWindow();
 }
 
+// On the association page each group's check is a whole row: its ring stands whole round it,
+// not cut by the row's edges, and goes with the page when another tab is chosen.
+TEST_F(OptionWindowControllerTest, TheRingRoundAnAssociationRowIsWhole)
+{
+    OptionWindowController window(config, associator, center);
+    window.showWithTabType(3, false);
+    kpv::Window* w = window.optionWindow();
+    LMNormalCheckButton* check = window.associateItems()[0]->chkFileType();
+    for (int i = 0; i < 10 && w->firstResponder() != check; ++i)
+        key(w, kpv::KeyCode::Tab, "\t");
+    ASSERT_EQ(w->firstResponder(), check) << "Tab never reaches the first group";
+    QCoreApplication::processEvents();
+    const QWidget* ring = check->focusRing();
+    ASSERT_NE(ring, nullptr);
+    ASSERT_TRUE(ring->isVisible());
+    // Seen whole: inside the container it stands in, and round every edge of the check.
+    EXPECT_TRUE(ring->parentWidget()->rect().contains(ring->geometry()));
+    const QWidget* top = check->widget()->window();
+    const QRect around(ring->mapTo(top, QPoint(0, 0)), ring->size());
+    const QRect own(check->widget()->mapTo(top, QPoint(0, 0)), check->widget()->size());
+    EXPECT_TRUE(around.adjusted(2, 2, -2, -2).contains(own)) << "the ring does not stand round the check";
+
+    const kpv::Rect tab = window.tabButton(1)->convertRectToView(window.tabButton(1)->bounds(), nullptr);
+    const kpv::Point at{tab.midX(), tab.midY()};
+    kpv::Application::shared().postEvent(kpv::Event::mouseEvent(kpv::LeftMouseUp, at, w));
+    kpv::Application::shared().sendEvent(kpv::Event::mouseEvent(kpv::LeftMouseDown, at, w));
+    ASSERT_EQ(window.currentPage(), window.chkEnableMouseWheel()->superview());
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(ring->isVisible()) << "the ring is left behind on the general page";
+    window.closeWindow();
+}
+
 }  // namespace

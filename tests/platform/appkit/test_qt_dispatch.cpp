@@ -142,6 +142,33 @@ TEST(QtDispatch, EscReachesTheWindowOnceTheMenuBarLetsGo)
     EXPECT_FALSE(qbar->hasFocus());
 }
 
+// While a menu title is lit, the plain keys are the bar's: the Esc that puts the light out is
+// not taken first by a mode that leaves on Esc (the thumbnails), and the next Esc is the mode's.
+TEST(QtDispatch, EscForALitMenuTitleIsNotTakenByAMode)
+{
+    WindowWithViewMenu s;
+    s.w.orderFront();
+    QMenuBar* qbar = s.bar.qMenuBar();
+    std::vector<unsigned short> taken;
+    const auto monitor = Application::shared().addLocalMonitorForEventsMatchingMask(
+        KeyDownMask, [&](const EventPtr& e) -> EventPtr {
+            if (e && e->keyCode() == 53) {
+                taken.push_back(e->keyCode());
+                return nullptr;
+            }
+            return e;
+        });
+    qbar->setActiveAction(qbar->actions().first());
+    if (QWidget* popup = QApplication::activePopupWidget())
+        QTest::keyClick(popup, Qt::Key_Escape);
+    ASSERT_NE(qbar->activeAction(), nullptr);
+    pressKey(s.w, Qt::Key_Escape);
+    EXPECT_EQ(qbar->activeAction(), nullptr) << "the Esc for the lit title was taken by the mode";
+    pressKey(s.w, Qt::Key_Escape);
+    EXPECT_EQ(taken, (std::vector<unsigned short>{53}));
+    Application::shared().removeMonitor(monitor);
+}
+
 // A menu closed with Esc leaves its title lit and the keyboard with the bar; a click in the
 // window puts the light out and the arrows reach the window again, to step through the photos.
 TEST(QtDispatch, AClickInTheWindowTakesTheKeyboardBackFromTheMenuBar)
