@@ -237,7 +237,7 @@ private:
     QString m_toolTip;
     struct AlphaAnimation;
     std::unique_ptr<AlphaAnimation> m_alphaAnimation;
-    QPointer<QWidget> m_focusRing; // beside m_widget in its parent, made when first shown
+    QPointer<QWidget> m_focusRing; // round m_widget in its parent (or the nearest container where it is whole), made when first shown
     bool m_keyViewsReadInColumns = false;
 };
 
