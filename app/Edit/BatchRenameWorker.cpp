@@ -142,6 +142,12 @@ int BatchRenameWorker::renameFilesOnThread(const QList<LMPathString> &sources, c
                         break;
                     }
                     continue;
+                } else if (err == ENOENT && current != S) {
+                    // Another program removed the file while it stood aside: there is nothing
+                    // left to put back, and the renames made meanwhile stay as they are.
+                    movedAside.remove(S);
+                    renamed.remove(S);
+                    fail(S, QStringLiteral("it was removed by another program while it stood under a temporary name"));
                 } else {
                     // What the system said: a folder that refuses changes, a file gone meanwhile.
                     // A file still aside stays known to the rollback below.

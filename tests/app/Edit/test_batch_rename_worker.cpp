@@ -97,6 +97,29 @@ TEST_F(BatchRename, MissingFilesFailAndUseUpTheirNumber)
     EXPECT_EQ(renamed.value(src[1]).path(), at("P2.jpg"));
 }
 
+// A file of the list removed by another program while it stood aside fails alone: the files
+// renamed before and after it keep their new names.
+TEST_F(BatchRename, AMovedAsideFileRemovedMeanwhileFailsAloneAndUndoesNothing)
+{
+    const QList<LMPathString> src{make("x.jpg"), make("P1.jpg"), make("y.jpg")};
+    // Once x.jpg has taken P1.jpg, the list's own P1.jpg stands aside under a temporary name.
+    auto removeTheFileAside = [&](qint64 done) {
+        if (done != 1)
+            return;
+        for (const QString &name : QDir(dir.path()).entryList(QDir::Files | QDir::Hidden))
+            if (name != "P1.jpg" && name != "y.jpg")
+                QFile::remove(at(name));
+    };
+    EXPECT_EQ(BatchRenameWorker::renameFilesOnThread(src, "P", &renamed, &failed, nullptr, removeTheFileAside), 0);
+    ASSERT_EQ(failed, QList<LMPathString>{src[1]});
+    EXPECT_FALSE(renamed.contains(src[1]));
+    EXPECT_EQ(renamed.value(src[0]).path(), at("P1.jpg"));
+    EXPECT_EQ(renamed.value(src[2]).path(), at("P3.jpg"));
+    EXPECT_EQ(contentOf("P1.jpg"), "x.jpg");
+    EXPECT_EQ(contentOf("P3.jpg"), "y.jpg");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
 TEST_F(BatchRename, UnusableBaseFailsEveryFileAndCancelRenamesNothing)
 {
     const QList<LMPathString> src{make("a.jpg")};
