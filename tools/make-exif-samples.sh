@@ -42,5 +42,9 @@ exiv2 -M"set Exif.Photo.FNumber Rational 0/1" -M"set Exif.Photo.FocalLength Rati
 cp "$base" "$out/camera-blank-names.jpg"
 exiv2 -M'set Exif.Image.Make Ascii Kestrel Optics' -M'set Exif.Image.Model Ascii "        "' \
     -M'set Exif.Photo.LensModel Ascii "                "' "$out/camera-blank-names.jpg"
+# Names holding control characters: a terminal's colour escape, a tab and a line break.
+cp "$base" "$out/camera-control-characters.jpg"
+exiv2 -M$'set Exif.Image.Make Ascii Kes\x01trel\x1b[1m Optics' -M$'set Exif.Image.Model Ascii KX\x7f-9' \
+    -M$'set Exif.Photo.LensModel Ascii KX\t24mm\nF5.6' "$out/camera-control-characters.jpg"
 # What the tests expect is what exiftool reports:
 exiftool -s -ISO -DateTimeOriginal -GPSPosition "$out"/camera-*.jpg

@@ -216,6 +216,17 @@ TEST(PropertiesWindow, BlankNamesShowAsUnknown)
     EXPECT_EQ(PropertiesWindowController::infoValueByType(18, file.get()), "--");
 }
 
+// Control characters in a name (a terminal's escape, a tab, a line break) neither break a row in
+// two nor show as boxes: a tab or line break reads as a blank, the others are left out.
+TEST(PropertiesWindow, NamesShowWithoutControlCharacters)
+{
+    const auto file = cameraFile("camera-control-characters.jpg");
+    ASSERT_TRUE(file);
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(4, file.get()), "Kestrel[1m Optics");
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(5, file.get()), "KX-9");
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(18, file.get()), "KX 24mm F5.6");
+}
+
 // A photo as a camera writes it, every row as the camera showed it: a sensitivity above 65535
 // (the rating full, the value in a newer tag), a third of a stop down, and two-decimal values that
 // a float holds a little low (4.2 is 4.1999998 as a float), and a maker's name written in Latin-1
