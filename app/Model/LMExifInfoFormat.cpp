@@ -201,6 +201,9 @@ QString LMExifInfoFormat::stringFromFNumber() const
         return {};
     int decimals = 0;
     const double x = hundredthsDown(v, &decimals);
+    // Nor is an aperture below a hundredth, which only a damaged file holds: it would read F/0.
+    if (x <= 0)
+        return {};
     return QStringLiteral("F/") + localizedFixed(x, decimals);
 }
 
@@ -284,7 +287,8 @@ QString LMExifInfoFormat::stringFromFocalLength() const
 {
     float v;
     // As the aperture: 0 is a focal length the lens did not tell.
-    if (!readFloat(exif(kCGImagePropertyExifFocalLength), &v) || !(v > 0.0f))
+    // A length below a tenth of a millimetre, which only a damaged file holds, would read 0 mm.
+    if (!readFloat(exif(kCGImagePropertyExifFocalLength), &v) || !(v >= 0.1f))
         return {};
     return tenthsDown(v) + word("IDS_PROPERTIES_MM");
 }
