@@ -126,17 +126,19 @@ QVariant toVariant(const Exiv2::Exifdatum& d)
     }
 }
 
-// Degrees, minutes and seconds as three rationals to unsigned decimal degrees.
+// Degrees, minutes and seconds as three rationals to unsigned decimal degrees. A part of zero
+// denominator is one the device did not know: read as zero it would move the photo by up to a
+// degree, so the coordinate is not known at all.
 QVariant degrees(const Exiv2::Exifdatum& d)
 {
     if (d.count() < 1 || d.count() > 3)
         return {};
     double value = 0, scale = 1;
     for (long i = 0; i < long(d.count()); ++i, scale *= 60) {
-        const double part = d.toFloat(i);
-        if (!std::isfinite(part))
+        const std::optional<double> part = numberAt(d, i);
+        if (!part || !std::isfinite(*part))
             return {};
-        value += part / scale;
+        value += *part / scale;
     }
     return std::fabs(value);
 }

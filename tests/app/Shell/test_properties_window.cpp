@@ -184,7 +184,8 @@ TEST(PropertiesWindow, RowsGiveIsoTimeAndPositionOfCameraFiles)
 }
 
 // A value the camera wrote as not known (a zero denominator) shows as not known, never as a zero
-// ("F/0", "0 EV"), and the values the camera knew still show.
+// ("F/0", "0 EV", a latitude of 48°0′ for 48° and unknown minutes), and the values the camera
+// knew still show.
 TEST(PropertiesWindow, ValuesTheCameraDidNotKnowShowAsUnknown)
 {
     const auto file = cameraFile("camera-unknown-values.jpg");
@@ -192,6 +193,7 @@ TEST(PropertiesWindow, ValuesTheCameraDidNotKnowShowAsUnknown)
     EXPECT_EQ(PropertiesWindowController::infoValueByType(6, file.get()), "--"); // aperture
     EXPECT_EQ(PropertiesWindowController::infoValueByType(9, file.get()), "--"); // exposure bias
     EXPECT_EQ(PropertiesWindowController::infoValueByType(15, file.get()), "--"); // brightness
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(19, file.get()), "--"); // position
     EXPECT_EQ(PropertiesWindowController::infoValueByType(7, file.get()), "1/320s");
 }
 
