@@ -23,6 +23,8 @@ cp "$base" "$out/camera-unknown-values.jpg"
 exiv2 -M"set Exif.Image.Make Ascii Kestrel Optics" -M"set Exif.Photo.FNumber Rational 1/0" \
     -M"set Exif.Photo.ExposureBiasValue SRational 7/0" -M"set Exif.Photo.BrightnessValue SRational -1/0" \
     -M"set Exif.Photo.ExposureTime Rational 1/320" \
+    -M"set Exif.GPSInfo.GPSLatitudeRef Ascii N" -M"set Exif.GPSInfo.GPSLatitude Rational 48/1 51/0 29/1" \
+    -M"set Exif.GPSInfo.GPSLongitudeRef Ascii E" -M"set Exif.GPSInfo.GPSLongitude Rational 2/1 17/1 40/1" \
     "$out/camera-unknown-values.jpg"
 # A position whose file names no hemisphere (no reference letters), as some phones' apps write it.
 cp "$base" "$out/camera-position-no-refs.jpg"
@@ -42,5 +44,9 @@ exiv2 -M"set Exif.Photo.FNumber Rational 0/1" -M"set Exif.Photo.FocalLength Rati
 cp "$base" "$out/camera-blank-names.jpg"
 exiv2 -M'set Exif.Image.Make Ascii Kestrel Optics' -M'set Exif.Image.Model Ascii "        "' \
     -M'set Exif.Photo.LensModel Ascii "                "' "$out/camera-blank-names.jpg"
+# Names holding control characters: a terminal's colour escape, a tab and a line break.
+cp "$base" "$out/camera-control-characters.jpg"
+exiv2 -M$'set Exif.Image.Make Ascii Kes\x01trel\x1b[1m Optics' -M$'set Exif.Image.Model Ascii KX\x7f-9' \
+    -M$'set Exif.Photo.LensModel Ascii KX\t24mm\nF5.6' "$out/camera-control-characters.jpg"
 # What the tests expect is what exiftool reports:
 exiftool -s -ISO -DateTimeOriginal -GPSPosition "$out"/camera-*.jpg

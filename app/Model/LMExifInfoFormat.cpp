@@ -161,14 +161,34 @@ QString LMExifInfoFormat::stringFromGPSPosition() const
 
 namespace {
 
+// A name as it can stand in one line: a tab or line break becomes a blank, and any other control
+// character (a terminal's escape, a stray byte of a damaged file) is left out, so that a row
+// neither breaks in two nor shows boxes.
+QString printable(const QString &text)
+{
+    QString line;
+    line.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == u'\t' || c == u'\n' || c == u'\r')
+            line += u' ';
+        else if (c.category() != QChar::Other_Control)
+            line += c;
+    }
+    return line;
+}
+
 // Cameras fill a name they do not know with blanks or zero bytes: that is no name.
-QString nameOrNothing(const QString &text) { return trimSpaces(text).isEmpty() ? QString() : text; }
+QString nameOrNothing(const QString &text)
+{
+    const QString line = printable(text);
+    return trimSpaces(line).isEmpty() ? QString() : line;
+}
 
 } // namespace
 
-QString LMExifInfoFormat::maker() const { return nameOrNothing(trimSpaces(m_tiff.value(kCGImagePropertyTIFFMake).toString())); }
+QString LMExifInfoFormat::maker() const { return trimSpaces(nameOrNothing(m_tiff.value(kCGImagePropertyTIFFMake).toString())); }
 
-QString LMExifInfoFormat::model() const { return nameOrNothing(trimSpaces(m_tiff.value(kCGImagePropertyTIFFModel).toString())); }
+QString LMExifInfoFormat::model() const { return trimSpaces(nameOrNothing(m_tiff.value(kCGImagePropertyTIFFModel).toString())); }
 
 QString LMExifInfoFormat::lensModel() const { return nameOrNothing(m_auxExif.value(kCGImagePropertyExifAuxLensModel).toString()); }
 
@@ -181,6 +201,9 @@ QString LMExifInfoFormat::stringFromFNumber() const
         return {};
     int decimals = 0;
     const double x = hundredthsDown(v, &decimals);
+    // Nor is an aperture below a hundredth, which only a damaged file holds: it would read F/0.
+    if (x <= 0)
+        return {};
     return QStringLiteral("F/") + localizedFixed(x, decimals);
 }
 
@@ -264,7 +287,8 @@ QString LMExifInfoFormat::stringFromFocalLength() const
 {
     float v;
     // As the aperture: 0 is a focal length the lens did not tell.
-    if (!readFloat(exif(kCGImagePropertyExifFocalLength), &v) || !(v > 0.0f))
+    // A length below a tenth of a millimetre, which only a damaged file holds, would read 0 mm.
+    if (!readFloat(exif(kCGImagePropertyExifFocalLength), &v) || !(v >= 0.1f))
         return {};
     return tenthsDown(v) + word("IDS_PROPERTIES_MM");
 }

@@ -1,5 +1,6 @@
 #include "Metadata.h"
 
+#include "BigTiffMetadata.h"
 #include "FormatDecoder.h"
 #include "imageio/ImageProperties.h"
 
@@ -125,17 +126,19 @@ QVariant toVariant(const Exiv2::Exifdatum& d)
     }
 }
 
-// Degrees, minutes and seconds as three rationals to unsigned decimal degrees.
+// Degrees, minutes and seconds as three rationals to unsigned decimal degrees. A part of zero
+// denominator is one the device did not know: read as zero it would move the photo by up to a
+// degree, so the coordinate is not known at all.
 QVariant degrees(const Exiv2::Exifdatum& d)
 {
     if (d.count() < 1 || d.count() > 3)
         return {};
     double value = 0, scale = 1;
     for (long i = 0; i < long(d.count()); ++i, scale *= 60) {
-        const double part = d.toFloat(i);
-        if (!std::isfinite(part))
+        const std::optional<double> part = numberAt(d, i);
+        if (!part || !std::isfinite(*part))
             return {};
-        value += part / scale;
+        value += *part / scale;
     }
     return std::fabs(value);
 }
@@ -346,14 +349,41 @@ void fillFromXmp(const Exiv2::XmpData& xmp, QVariantMap& exifDict, QVariantMap& 
 
 }  // namespace
 
+namespace {
+
+// The EXIF block and XMP packet of a BigTIFF file, which the metadata library cannot open: its
+// tags restated in the classic layout. False when the file is no BigTIFF; `readable`, when
+// given, tells whether its first directory lies within the bytes.
+bool readBigTiff(const QByteArray& file, Exiv2::ExifData* exif, Exiv2::XmpData* xmp, bool* readable = nullptr)
+{
+    if (!isBigTiff(file))
+        return false;
+    QByteArray packet;
+    const QByteArray classic = classicTiffFromBigTiff(file, &packet);
+    if (readable)
+        *readable = !classic.isEmpty();
+    if (!classic.isEmpty())
+        Exiv2::ExifParser::decode(*exif, reinterpret_cast<const Exiv2::byte*>(classic.constData()), uint32_t(classic.size()));
+    if (!packet.isEmpty() && Exiv2::XmpParser::decode(*xmp, packet.toStdString()) != 0)
+        xmp->clear();
+    return true;
+}
+
+}  // namespace
+
 QVariantMap readMetadata(const QByteArray& file)
 {
     QVariantMap top;
     try {
-        auto image = openImage(file);
-        if (!image)
-            return top;
-        const Exiv2::ExifData& exif = image->exifData();
+        Exiv2::ExifData bigExif;
+        Exiv2::XmpData bigXmp;
+        std::unique_ptr<Exiv2::Image> image;
+        if (!readBigTiff(file, &bigExif, &bigXmp)) {
+            image = openImage(file);
+            if (!image)
+                return top;
+        }
+        const Exiv2::ExifData& exif = image ? image->exifData() : bigExif;
         QVariantMap exifDict, tiffDict, gpsDict, auxDict;
         for (const Exiv2::Exifdatum& d : exif) {
             const std::string group = d.groupName();
@@ -365,7 +395,7 @@ QVariantMap readMetadata(const QByteArray& file)
                 target->insert(QString::fromStdString(d.tagName()), v);
         }
         readGps(exif, gpsDict);
-        fillFromXmp(image->xmpData(), exifDict, tiffDict, gpsDict);
+        fillFromXmp(image ? image->xmpData() : bigXmp, exifDict, tiffDict, gpsDict);
         if (exifDict.contains(kCGImagePropertyExifAuxLensModel))
             auxDict.insert(kCGImagePropertyExifAuxLensModel, exifDict.value(kCGImagePropertyExifAuxLensModel));
         if (const int o = tiffDict.value(kCGImagePropertyTIFFOrientation).toInt(); o >= 1 && o <= 8)
@@ -395,10 +425,19 @@ QVariantMap readMetadata(const QByteArray& file)
 std::optional<int> readOrientation(const QByteArray& bytes)
 {
     try {
-        auto image = openImage(bytes);
-        if (!image)
-            return std::nullopt;
-        const Exiv2::ExifData& exif = image->exifData();
+        Exiv2::ExifData bigExif;
+        Exiv2::XmpData bigXmp;
+        std::unique_ptr<Exiv2::Image> image;
+        bool readable = true;
+        if (readBigTiff(bytes, &bigExif, &bigXmp, &readable)) {
+            if (!readable)
+                return std::nullopt;
+        } else {
+            image = openImage(bytes);
+            if (!image)
+                return std::nullopt;
+        }
+        const Exiv2::ExifData& exif = image ? image->exifData() : bigExif;
         const auto it = exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
         if (it == exif.end() || it->count() < 1)
             return 1;

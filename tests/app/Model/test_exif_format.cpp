@@ -69,6 +69,7 @@ TEST_F(ExifFormat, ApertureIsReadInSinglePrecision)
     EXPECT_EQ(f(1.05), "F/1.05");
     EXPECT_TRUE(f(QVariant()).isNull());
     EXPECT_TRUE(f(QString("wide open")).isNull());
+    EXPECT_TRUE(f(0.004).isNull()); // a damaged file's, never F/0
 
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     EXPECT_EQ(f(2.8), "F/2,8");
@@ -103,6 +104,8 @@ TEST_F(ExifFormat, BiasFocalLengthBrightnessRoundDown)
     EXPECT_EQ(bias(1), "1EV");
     EXPECT_EQ(withExif(kCGImagePropertyExifFocalLength, 50).stringFromFocalLength(), "50mm");
     EXPECT_EQ(withExif(kCGImagePropertyExifFocalLength, 4.15).stringFromFocalLength(), "4.1mm");
+    EXPECT_EQ(withExif(kCGImagePropertyExifFocalLength, 0.1).stringFromFocalLength(), "0.1mm");
+    EXPECT_TRUE(withExif(kCGImagePropertyExifFocalLength, 0.05).stringFromFocalLength().isNull()); // never 0mm
     const auto bright = [&](double v) { return withExif(kCGImagePropertyExifBrightnessValue, v).stringFromBrightness(); };
     EXPECT_EQ(bright(5), "5");
     EXPECT_EQ(bright(2.5), "2.5");

@@ -8,6 +8,7 @@
 
 #include "Model/LMFileImgBaseInfo.h"
 #include "Model/LMImage.h"
+#include "Model/LMPhotoLoader.h"
 #include "Model/NavFileInfoView.h"
 #include "foundation/FileNames.h"
 #include "foundation/NotificationCenter.h"
@@ -140,6 +141,20 @@ std::shared_ptr<LMNavFileInfo> cameraFile(const char* name)
     return file;
 }
 
+// A sample file as the viewer opens it: its base information read by the photo loader, so
+// that the size row is the upright size the loader gives.
+std::shared_ptr<LMNavFileInfo> openedFile(const char* name)
+{
+    const LMPathString path(QStringLiteral(KPV_TEST_DATA_DIR "/exif/") + QLatin1String(name), false);
+    const LMPhotoLoader loader;
+    auto base = loader.loadImgBaseInfo(path, nullptr);
+    if (!base)
+        return nullptr;
+    auto file = std::make_shared<LMNavFileInfo>(path);
+    file->setImgBaseInfo(base);
+    return file;
+}
+
 } // namespace
 
 // Files written by a metadata tool as cameras write them, one ISO rating and a list of two,
@@ -169,7 +184,8 @@ TEST(PropertiesWindow, RowsGiveIsoTimeAndPositionOfCameraFiles)
 }
 
 // A value the camera wrote as not known (a zero denominator) shows as not known, never as a zero
-// ("F/0", "0 EV"), and the values the camera knew still show.
+// ("F/0", "0 EV", a latitude of 48°0′ for 48° and unknown minutes), and the values the camera
+// knew still show.
 TEST(PropertiesWindow, ValuesTheCameraDidNotKnowShowAsUnknown)
 {
     const auto file = cameraFile("camera-unknown-values.jpg");
@@ -177,6 +193,7 @@ TEST(PropertiesWindow, ValuesTheCameraDidNotKnowShowAsUnknown)
     EXPECT_EQ(PropertiesWindowController::infoValueByType(6, file.get()), "--"); // aperture
     EXPECT_EQ(PropertiesWindowController::infoValueByType(9, file.get()), "--"); // exposure bias
     EXPECT_EQ(PropertiesWindowController::infoValueByType(15, file.get()), "--"); // brightness
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(19, file.get()), "--"); // position
     EXPECT_EQ(PropertiesWindowController::infoValueByType(7, file.get()), "1/320s");
 }
 
@@ -199,6 +216,17 @@ TEST(PropertiesWindow, BlankNamesShowAsUnknown)
     EXPECT_EQ(PropertiesWindowController::infoValueByType(4, file.get()), "Kestrel Optics");
     EXPECT_EQ(PropertiesWindowController::infoValueByType(5, file.get()), "--");
     EXPECT_EQ(PropertiesWindowController::infoValueByType(18, file.get()), "--");
+}
+
+// Control characters in a name (a terminal's escape, a tab, a line break) neither break a row in
+// two nor show as boxes: a tab or line break reads as a blank, the others are left out.
+TEST(PropertiesWindow, NamesShowWithoutControlCharacters)
+{
+    const auto file = cameraFile("camera-control-characters.jpg");
+    ASSERT_TRUE(file);
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(4, file.get()), "Kestrel[1m Optics");
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(5, file.get()), "KX-9");
+    EXPECT_EQ(PropertiesWindowController::infoValueByType(18, file.get()), "KX 24mm F5.6");
 }
 
 // A photo as a camera writes it, every row as the camera showed it: a sensitivity above 65535
@@ -228,6 +256,33 @@ TEST(PropertiesWindow, FactsKeptOnlyInXmpShow)
                                                  {7, "1/60s"}, {19, "33°51′24.5″ S, 151°12′55.1″ W"}};
     for (const auto& [type, text] : rows)
         EXPECT_EQ(PropertiesWindowController::infoValueByType(type, file.get()), QString::fromUtf8(text)) << type;
+}
+
+// A TIFF of 64-bit offsets, as scanners and slide readers write them, shows every row a classic
+// TIFF shows, in either byte order, and its size upright (the page is turned a quarter); the
+// values are those the metadata tools read from the same tags. A damaged one shows the rows its
+// sound tags give and leaves out a text that runs past the end, a directory that points back at
+// another and a 64-bit number no row can hold.
+TEST(PropertiesWindow, BigTiffShowsItsRows)
+{
+    const DefaultLocale locale(QLocale(QLocale::English, QLocale::UnitedKingdom));
+    const std::vector<std::pair<long, const char*>> rows = {
+        {1, "6x8"}, {2, "04/05/2021 10:11:12"}, {4, "Kestrel Optics"}, {5, "KX-9 Scan"}, {6, "F/5.6"}, {7, "1/500s"},
+        {8, "800"}, {9, "-0.4 EV"}, {10, "24 mm"}, {11, "Flash fired"}, {12, "Spot"}, {14, "Manual"}, {15, "-0.25"},
+        {18, "KX 24mm F5.6"}, {19, "33°51′24.5″ S, 151°12′55.1″ W"}};
+    for (const char* name : {"bigtiff-little-endian.tif", "bigtiff-big-endian.tif"}) {
+        SCOPED_TRACE(name);
+        const auto file = openedFile(name);
+        ASSERT_TRUE(file);
+        for (const auto& [type, text] : rows)
+            EXPECT_EQ(PropertiesWindowController::infoValueByType(type, file.get()), QString::fromUtf8(text)) << type;
+    }
+    const auto damaged = openedFile("bigtiff-damaged-metadata.tif");
+    ASSERT_TRUE(damaged);
+    for (const auto& [type, text] : rows) {
+        const bool lost = type == 5 || type == 8 || type == 18 || type == 19;
+        EXPECT_EQ(PropertiesWindowController::infoValueByType(type, damaged.get()), lost ? "--" : QString::fromUtf8(text)) << type;
+    }
 }
 
 // A position whose file names no hemisphere shows its degrees without a letter, as the metadata
