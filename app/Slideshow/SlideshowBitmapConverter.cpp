@@ -26,16 +26,16 @@ bool slideshowRgbaByteCount(std::int64_t width, std::int64_t height, std::size_t
     return true;
 }
 
-long fillMBitmapFromImage(const QImage& image, MBITMAP* bitmap)
+long fillMBitmapFromImage(const QImage& image, MBITMAP* bitmap, MBitmapAlpha alpha)
 {
     if (!bitmap || image.isNull())
         return 0;
     std::size_t bytes = 0;
     if (!slideshowRgbaByteCount(image.width(), image.height(), &bytes))
         return 0;
-    const QImage rgba = image.format() == QImage::Format_RGBA8888_Premultiplied
-                            ? image
-                            : image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    const QImage::Format format = alpha == MBitmapAlpha::Straight ? QImage::Format_RGBA8888
+                                                                  : QImage::Format_RGBA8888_Premultiplied;
+    const QImage rgba = image.format() == format ? image : image.convertToFormat(format);
     if (rgba.isNull())
         return 0;
     const std::size_t rowBytes = std::size_t(rgba.width()) * 4;

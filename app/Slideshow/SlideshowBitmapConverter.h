@@ -21,9 +21,14 @@ long BitmapConverter(const std::string& path, MBITMAP** bitmap);
 // The bytes of a width x height RGBA buffer; false when the size is not allowed (below 1, above
 // the pixel cap, or a byte count that does not fit).
 bool slideshowRgbaByteCount(std::int64_t width, std::int64_t height, std::size_t* bytes);
+// How the colours of a record stand to its alpha. The texture-file callback hands the engine the
+// premultiplied pixels the application decodes; a slide photo goes with straight alpha, because
+// the engine blends what it draws by source alpha and would count a premultiplied photo's alpha
+// twice, darkening every see-through pixel.
+enum class MBitmapAlpha { Premultiplied, Straight };
 // Fills an empty record from a decoded image; 0 (record untouched) when the image is null or its
 // size is not allowed.
-long fillMBitmapFromImage(const QImage& image, MBITMAP* bitmap);
+long fillMBitmapFromImage(const QImage& image, MBITMAP* bitmap, MBitmapAlpha alpha = MBitmapAlpha::Premultiplied);
 // Decodes the file after checking the size its header gives: at full size, or reduced to fit
 // `fitInto` when that is valid and the image is larger. A null image on failure, with the reason
 // in `error` when given.

@@ -355,6 +355,41 @@ TEST_P(ThemeFramesTest, AFinelyDetailedPhotoShowsNoBandsOnTheSmallCards)
     EXPECT_TRUE(framesAlike(frames[1], frames[0]));
 }
 
+// A photo with see-through parts (a PNG with alpha) lies over its card as it looks in the viewer:
+// a half-transparent white photo gives, at every pixel, the mean of the frame with the photo opaque
+// and the frame with it fully transparent. Its alpha counted twice, it came out a muddy grey
+// instead.
+TEST_P(ThemeFramesTest, AHalfTransparentPhotoIsTheMeanOfTheOpaqueAndTheClearOne)
+{
+    const QString folder = QString::fromLatin1(GetParam());
+    SlideshowThemeParam param;
+    const SlideshowTheme* t = themeWithParam(&param);
+    ASSERT_NE(t, nullptr);
+    const uint64_t base = micros;
+    std::vector<QImage> frames;
+    for (int alpha : {255, 0, 128}) {
+        SCOPED_TRACE(alpha);
+        QImage photo(240, 160, QImage::Format_ARGB32);
+        photo.fill(QColor(255, 255, 255, alpha));
+        micros = base;
+        presenter = std::make_unique<SlideshowDovePresenter>(window->contentView(), nullptr);
+        QString error;
+        ASSERT_TRUE(presenter->start(*t, param, [photo] { return photo; }, &error)) << error.toStdString();
+        layer()->grabFrame();
+        micros = base + 600000;
+        frames.push_back(layer()->grabFrame().convertToFormat(QImage::Format_RGB32));
+        presenter.reset();
+    }
+    QImage mean(frames[0].size(), QImage::Format_RGB32);
+    for (int y = 0; y < mean.height(); ++y)
+        for (int x = 0; x < mean.width(); ++x) {
+            const QRgb o = frames[0].pixel(x, y), c = frames[1].pixel(x, y);
+            mean.setPixel(x, y, qRgb((qRed(o) + qRed(c)) / 2, (qGreen(o) + qGreen(c)) / 2, (qBlue(o) + qBlue(c)) / 2));
+        }
+    EXPECT_FALSE(framesAlike(frames[0], frames[1])); // the photo is on screen
+    EXPECT_TRUE(framesAlike(frames[2], mean));
+}
+
 // What a family watches for: every photo of a pass comes close at least once, seen whole at 60%
 // of the screen's height or more, on a wide (16:9) and a less wide (16:10) screen, and the theme fills
 // the screen. Each photo is one bright colour of its own; its height on screen is measured in
