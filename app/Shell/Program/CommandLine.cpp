@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -219,6 +220,36 @@ void settleHome()
         return;
     if (const passwd* user = ::getpwuid(::getuid()); user && user->pw_dir && user->pw_dir[0] == '/')
         ::setenv("HOME", user->pw_dir, 1);
+}
+
+void settleBaseDirectories()
+{
+    // The base-directory rules count a relative path as unset. The toolkit takes it as it is, from
+    // the current folder: started in a folder of photos with XDG_CACHE_HOME=cache, the viewer
+    // wrote its thumbnails and desktop pictures into a "cache" folder among the photos.
+    for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
+        const char* value = std::getenv(name);
+        if (value && *value != '/')
+            ::unsetenv(name);
+    }
+    for (const char* name : {"XDG_DATA_DIRS", "XDG_CONFIG_DIRS"}) {
+        const char* value = std::getenv(name);
+        if (!value)
+            continue;
+        std::string kept;
+        const std::string list = value;
+        for (size_t at = 0; at <= list.size();) {
+            const size_t end = std::min(list.find(':', at), list.size());
+            if (end > at && list[at] == '/')
+                kept += (kept.empty() ? "" : ":") + list.substr(at, end - at);
+            at = end + 1;
+        }
+        // With none left the standard folders apply, as when the list is unset.
+        if (kept.empty())
+            ::unsetenv(name);
+        else if (kept != list)
+            ::setenv(name, kept.c_str(), 1);
+    }
 }
 
 std::optional<int> checkDisplay(const Arguments& arguments, const char* programName, std::FILE* err)

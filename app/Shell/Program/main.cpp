@@ -57,6 +57,7 @@ int main(int argc, char** argv)
         return *code;
     // The X server's key is looked for in the home folder too.
     CommandLine::settleHome();
+    CommandLine::settleBaseDirectories();
     if (const auto code = CommandLine::checkDisplay(arguments, argv[0], stderr))
         return *code;
     // Nothing of Qt runs before the application object: the first thread that touches Qt becomes
