@@ -123,17 +123,32 @@ Arguments parse(int argc, const char* const* argv)
             continue;
         if (arg == "--") {
             optionsEnded = true;
-        } else if (arg == "-h" || arg == "--help") {
+        } else if (arg == "--help") {
             result.action = Arguments::Action::Help;
             return result;
-        } else if (arg == "-v" || arg == "--version") {
+        } else if (arg == "--version") {
             result.action = Arguments::Action::Version;
             return result;
-        } else {
+        } else if (arg.rfind("--", 0) == 0) {
             result.action = Arguments::Action::UsageError;
-            result.error = arg.rfind("--", 0) == 0 ? "unrecognized option '" + arg + "'"
-                                                   : "invalid option -- '" + arg.substr(1) + "'";
+            result.error = "unrecognized option '" + arg + "'";
             return result;
+        } else {
+            // Short options may be written together ("-hv"); the first that is not one of ours is
+            // named alone, as other programs name it. A file whose name starts with '-' is told
+            // how to be opened.
+            for (size_t at = 1; at < arg.size(); ++at) {
+                if (arg[at] == 'h' || arg[at] == 'v') {
+                    result.action = arg[at] == 'h' ? Arguments::Action::Help : Arguments::Action::Version;
+                    return result;
+                }
+                result.action = Arguments::Action::UsageError;
+                result.error = "invalid option -- '" + arg.substr(at, 1) + "'";
+                struct stat st {};
+                if (::stat(arg.c_str(), &st) == 0)
+                    result.error += "\nTo open the file '" + arg + "', name it after '--' or as './" + arg + "'.";
+                return result;
+            }
         }
     }
     return result;

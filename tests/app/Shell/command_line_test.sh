@@ -46,6 +46,14 @@ out=$(DISPLAY= "$program" --frobnicate 2>&1 >/dev/null); status=$?
 DISPLAY= "$program" -style Fusion --version >/dev/null 2>&1 || fail "a toolkit option was refused"
 grep -q "unrecognized option '--frobnicate'" <<<"$out" || fail "wrong option message: $out"
 grep -q "Try 'kestrane-viewer --help'" <<<"$out" || fail "wrong option gives no hint: $out"
+# A short option is named alone; options written together are read one by one; a file whose name
+# starts with '-' is told how it opens.
+touch "$work/-x.jpg"
+out=$(cd "$work" && DISPLAY= "$program" -x.jpg 2>&1 >/dev/null); status=$?
+[ $status -eq 2 ] && grep -qx "kestrane-viewer: invalid option -- 'x'" <<<"$out" && grep -q -- "'--' or as './-x.jpg'" <<<"$out" ||
+    fail "a file named like an option ($status): $out"
+rm "$work/-x.jpg"
+DISPLAY= "$program" -hv | grep -q '^Usage: ' || fail "-hv gave no help"
 out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" "$work" 2>&1); status=$?
 [ $status -eq 1 ] || fail "without a display exited $status"
 grep -q "no display" <<<"$out" || fail "without a display: $out"
