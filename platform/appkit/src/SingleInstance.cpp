@@ -168,8 +168,11 @@ QByteArray SingleInstance::encodePaths(const QStringList& paths, const Activatio
             names << encodeFileName(QDir::cleanPath(p));
         else if (isAddress(p))
             names << kAddressField + p.toUtf8();
-        else
-            names << encodeFileName(QFileInfo(p).absoluteFilePath());
+        // A relative name is made whole from the current folder. Where that folder was removed
+        // it cannot be: the name is left out (the start tells it itself) rather than sent empty,
+        // which the viewer would refuse with every other file of the start.
+        else if (const QString whole = QFileInfo(p).absoluteFilePath(); QDir::isAbsolutePath(whole))
+            names << encodeFileName(whole);
     if (isAcceptableToken(activation.startupId))
         names << kStartupIdField + activation.startupId;
     if (isAcceptableToken(activation.activationToken))
