@@ -285,6 +285,16 @@ QStringList problemsWithPaths(const QStringList& paths, const QStringList& allow
         const auto cannotOpen = [&](const QString& why) {
             problems << tr("IDS_CannotOpenPath_Fmt", "cannot open %1: %2").arg(shown, why);
         };
+        // A relative name is one that could not be made whole: the folder it was typed in has
+        // been removed since (a terminal still standing in it), and "." would only look empty.
+        if (!native.isEmpty() && !native.startsWith('/') && !looksLikeAddress(native)) {
+            if (char* cwd = ::getcwd(nullptr, 0)) {
+                std::free(cwd);
+            } else {
+                cannotOpen(tr("IDS_CurrentFolderGone", "the folder it was named in has been removed"));
+                continue;
+            }
+        }
         struct stat st {};
         const int statError = path.isEmpty() ? ENOENT : ::stat(native.constData(), &st) != 0 ? errno : 0;
         if (statError != 0) {

@@ -626,6 +626,23 @@ TEST_F(Shell, CommandLineNamesWhatCannotBeOpenedAndWhy)
     EXPECT_EQ(problems[4], QString("there are no photos in the folder “%1”").arg(path("deep")));
 }
 
+// Started in a folder removed since, a relative name says so instead of "no photos in “.”".
+TEST(CommandLine, ARelativeNameInARemovedFolderIsTold)
+{
+    const QString before = QDir::currentPath();
+    QStringList problems;
+    {
+        QTemporaryDir gone;
+        ASSERT_TRUE(QDir::setCurrent(gone.path()));
+        ASSERT_TRUE(gone.remove());
+        problems = CommandLine::problemsWithPaths({CommandLine::pathFromArgument("."), "/nowhere/x.jpg"}, {"jpg"});
+        ASSERT_TRUE(QDir::setCurrent(before));
+    }
+    ASSERT_EQ(problems.size(), 2) << problems.join("\n").toStdString();
+    EXPECT_EQ(problems[0], "cannot open “.”: the folder it was named in has been removed");
+    EXPECT_EQ(problems[1], "cannot open “/nowhere/x.jpg”: no such file or folder");
+}
+
 // Started without HOME (from a service, or a bare environment), the home folder the settings and
 // caches go into is the user's own, not the top of the file system; a HOME that is set is kept.
 TEST(CommandLine, WithoutHomeTheUsersOwnHomeFolderIsTaken)
