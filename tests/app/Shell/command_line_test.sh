@@ -157,6 +157,31 @@ wait "$pid"; status=$?
 pid=
 [ $status -eq 0 ] || fail "quit after the hand-over exited $status"
 
+# Photos opened all at once, one start each (a file manager that starts the program once per
+# photo), end in one viewer: the starts that found none running hand theirs to the one that came up.
+convert -size 64x48 xc:yellow "$work/addr/d.jpg"
+starts=()
+for photo in "b c.jpg" "$latin1" d.jpg "b c.jpg"; do
+    "$program" "$work/addr/$photo" >/dev/null 2>>"$work/err.log" &
+    starts+=($!)
+done
+viewers=
+for _ in $(seq 1 600); do
+    viewers=$(for p in "${starts[@]}"; do kill -0 "$p" 2>/dev/null && echo "$p"; done)
+    [ "$(grep -c . <<<"$viewers")" -le 1 ] && [ -n "$viewers" ] &&
+        xdotool search --onlyvisible --pid "$viewers" >/dev/null 2>&1 && break
+    sleep 0.1
+done
+sleep 1
+viewers=$(for p in "${starts[@]}"; do kill -0 "$p" 2>/dev/null && echo "$p"; done)
+for p in $viewers; do kill -TERM "$p"; wait "$p" 2>/dev/null; done
+[ "$(grep -c . <<<"$viewers")" -eq 1 ] || fail "photos opened at once started $(grep -c . <<<"$viewers") viewers"
+for p in "${starts[@]}"; do
+    grep -qx "$p" <<<"$viewers" && continue
+    wait "$p"; status=$?
+    [ $status -eq 0 ] || fail "a start made at the same time exited $status: $(cat "$work/err.log")"
+done
+
 # A start while the running viewer is on its way out (told to end at log-out, its turned photo
 # keeping it a moment) is not handed to it: it shows its photo itself instead of being lost.
 mkdir -p "$work/quit"
