@@ -59,6 +59,7 @@ run: build-viewer
 install: build-viewer
 	DESTDIR="$(DESTDIR)" cmake --install $(RELEASE_DIR) --prefix "$(PREFIX)"
 	DESTDIR="$(DESTDIR)" cmake -DMANIFEST="$(abspath $(RELEASE_DIR))/install_manifest.txt" \
+	      -DNEW_FOLDERS="$(abspath $(RELEASE_DIR))/install/new-folders.txt" \
 	      -DRECORD="$(abspath $(RELEASE_DIR))/installed-files.txt" -P cmake/RecordInstall.cmake
 	@echo "Installed under $(DESTDIR)$(PREFIX); start it from the menu or with $(PREFIX)/bin/kestrane-viewer"
 

@@ -40,6 +40,15 @@ configure_file(${PROJECT_SOURCE_DIR}/resources/desktop/${KPV_APP_ID}.metainfo.xm
 configure_file(${PROJECT_SOURCE_DIR}/resources/desktop/kestrane-viewer.1.in
                ${CMAKE_BINARY_DIR}/install/kestrane-viewer.1 @ONLY)
 
+# Before the first file goes in: the folders this install will make, so that make uninstall
+# removes them again once they are empty (and never one that was there before).
+install(CODE "
+  set(KPV_ICONS_DIR \"${KPV_ICONS_DIR}\")
+  set(KPV_INSTALL_FOLDERS \"${CMAKE_INSTALL_BINDIR};${KPV_DATA_DIR};${CMAKE_INSTALL_DATADIR}/applications;${CMAKE_INSTALL_DATADIR}/metainfo;${CMAKE_INSTALL_MANDIR}/man1\")
+  set(KPV_ICONS_DESTINATION \"${CMAKE_INSTALL_DATADIR}/icons/hicolor\")
+  set(KPV_NEW_FOLDERS_FILE \"${CMAKE_BINARY_DIR}/install/new-folders.txt\")
+  include(\"${PROJECT_SOURCE_DIR}/cmake/InstallNewFolders.cmake\")
+")
 install(TARGETS kestrane-viewer RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/resources/Info.json DESTINATION ${KPV_DATA_DIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/strings DESTINATION ${KPV_DATA_DIR})

@@ -1,6 +1,7 @@
 # `make uninstall`: removes every file the last `make install` wrote (RecordInstall.cmake listed
 # them, with the staging root they went under), then the program's own resource folder once it is
-# empty. Folders shared with other programs (bin, share/applications, the icon theme) stay. A
+# empty, and the folders the install made once nothing else is in them. Folders that were there
+# before the install (bin, share/applications, the icon theme) stay, empty or not. A
 # DESTDIR given here must be the one the install had: the files under another root, or the
 # system's own under no root, are not the last install's.
 # Usage: [DESTDIR=<root>] cmake -DRECORD=<build>/installed-files.txt -P Uninstall.cmake
@@ -26,9 +27,14 @@ if(NOT kpv_asked STREQUAL "")
   endif()
 endif()
 set(kpv_own_dirs "")
+set(kpv_made_dirs "")
 set(kpv_removed_desktop_entry FALSE)
 foreach(kpv_listed IN LISTS kpv_files)
   if(kpv_listed STREQUAL "")
+    continue()
+  endif()
+  if(kpv_listed MATCHES "^folder=(/.*)$")
+    list(APPEND kpv_made_dirs "${kpv_root}${CMAKE_MATCH_1}")
     continue()
   endif()
   set(kpv_file "${kpv_root}${kpv_listed}")
@@ -53,9 +59,40 @@ foreach(kpv_dir IN LISTS kpv_own_dirs)
     file(REMOVE_RECURSE "${kpv_dir}")
   endif()
 endforeach()
+# The folders the install made, deepest first, each only when it is empty: what another program
+# or the user put there since keeps it. A list of the types' programs that the menus made in an
+# applications folder of the install's own is the entry's alone, and goes with it.
+set(kpv_made_dirs_by_depth "")
+foreach(kpv_dir IN LISTS kpv_made_dirs)
+  string(REGEX REPLACE "[^/]" "" kpv_slashes "${kpv_dir}")
+  string(LENGTH "${kpv_slashes}" kpv_depth)
+  math(EXPR kpv_key "10000 - ${kpv_depth}")
+  list(APPEND kpv_made_dirs_by_depth "${kpv_key}|${kpv_dir}")
+endforeach()
+list(SORT kpv_made_dirs_by_depth)
+set(kpv_applications_dir_removed FALSE)
+foreach(kpv_entry IN LISTS kpv_made_dirs_by_depth)
+  string(REGEX REPLACE "^[0-9]+\\|" "" kpv_dir "${kpv_entry}")
+  if(NOT IS_DIRECTORY "${kpv_dir}" OR IS_SYMLINK "${kpv_dir}")
+    continue()
+  endif()
+  file(GLOB kpv_left LIST_DIRECTORIES true "${kpv_dir}/*" "${kpv_dir}/.*")
+  if(kpv_removed_desktop_entry AND kpv_dir STREQUAL kpv_applications_dir
+     AND kpv_left STREQUAL "${kpv_dir}/mimeinfo.cache")
+    file(REMOVE "${kpv_dir}/mimeinfo.cache")
+    set(kpv_left "")
+  endif()
+  if(NOT kpv_left)
+    file(REMOVE_RECURSE "${kpv_dir}")
+    message(STATUS "Removed ${kpv_dir}")
+    if(kpv_removed_desktop_entry AND kpv_dir STREQUAL kpv_applications_dir)
+      set(kpv_applications_dir_removed TRUE)
+    endif()
+  endif()
+endforeach()
 # The menus' list of which program opens which type forgets the entry too, as the install told
 # them of it (only a direct install did).
-if(kpv_removed_desktop_entry AND kpv_root STREQUAL "")
+if(kpv_removed_desktop_entry AND kpv_root STREQUAL "" AND NOT kpv_applications_dir_removed)
   find_program(kpv_update_desktop update-desktop-database)
   if(kpv_update_desktop)
     execute_process(COMMAND "${kpv_update_desktop}" -q "${kpv_applications_dir}"

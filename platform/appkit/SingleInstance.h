@@ -80,6 +80,16 @@ public:
     // As above, with the token the later start was given (empty when it had none, or is of a
     // version that does not send it).
     bool listen(std::function<void(const QStringList&, const Activation&)> received);
+    // What a start became.
+    enum class Role { HandedOver, Listening, Alone };
+    // Hands the paths over to the running viewer, or becomes it when none runs. Starts made at the
+    // same moment (several photos opened one start each) agree on one viewer: a start that found
+    // none, then cannot listen because another start began listening meanwhile, hands its paths to
+    // that one, waiting up to `startingTimeoutMs` for it to come up. Alone when a viewer is there
+    // but did not take them (busy or stopped): the start then runs on its own.
+    Role handOverOrListen(const QStringList& paths, const Activation& activation, bool* activationTaken,
+                          std::function<void(const QStringList&, const Activation&)> received,
+                          int timeoutMs = 2000, int startingTimeoutMs = 10000);
     // Stops listening and removes the socket (also done on destruction); connections still open
     // are closed without calling `received` again, so the receiver may go away after this.
     void stopListening();
@@ -106,6 +116,9 @@ public:
 
 private:
     void accept(QLocalSocket* socket);
+    // handOver that also tells whether a viewer was reached at all.
+    bool handOverTo(const QStringList& paths, const Activation& activation, bool* activationTaken, int timeoutMs,
+                    bool* reached) const;
 
     QString m_serverName;
     std::unique_ptr<QLocalServer> m_server;

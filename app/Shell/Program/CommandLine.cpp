@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -122,17 +123,32 @@ Arguments parse(int argc, const char* const* argv)
             continue;
         if (arg == "--") {
             optionsEnded = true;
-        } else if (arg == "-h" || arg == "--help") {
+        } else if (arg == "--help") {
             result.action = Arguments::Action::Help;
             return result;
-        } else if (arg == "-v" || arg == "--version") {
+        } else if (arg == "--version") {
             result.action = Arguments::Action::Version;
             return result;
-        } else {
+        } else if (arg.rfind("--", 0) == 0) {
             result.action = Arguments::Action::UsageError;
-            result.error = arg.rfind("--", 0) == 0 ? "unrecognized option '" + arg + "'"
-                                                   : "invalid option -- '" + arg.substr(1) + "'";
+            result.error = "unrecognized option '" + arg + "'";
             return result;
+        } else {
+            // Short options may be written together ("-hv"); the first that is not one of ours is
+            // named alone, as other programs name it. A file whose name starts with '-' is told
+            // how to be opened.
+            for (size_t at = 1; at < arg.size(); ++at) {
+                if (arg[at] == 'h' || arg[at] == 'v') {
+                    result.action = arg[at] == 'h' ? Arguments::Action::Help : Arguments::Action::Version;
+                    return result;
+                }
+                result.action = Arguments::Action::UsageError;
+                result.error = "invalid option -- '" + arg.substr(at, 1) + "'";
+                struct stat st {};
+                if (::stat(arg.c_str(), &st) == 0)
+                    result.error += "\nTo open the file '" + arg + "', name it after '--' or as './" + arg + "'.";
+                return result;
+            }
         }
     }
     return result;
@@ -221,6 +237,36 @@ void settleHome()
         ::setenv("HOME", user->pw_dir, 1);
 }
 
+void settleBaseDirectories()
+{
+    // The base-directory rules count a relative path as unset. The toolkit takes it as it is, from
+    // the current folder: started in a folder of photos with XDG_CACHE_HOME=cache, the viewer
+    // wrote its thumbnails and desktop pictures into a "cache" folder among the photos.
+    for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
+        const char* value = std::getenv(name);
+        if (value && *value != '/')
+            ::unsetenv(name);
+    }
+    for (const char* name : {"XDG_DATA_DIRS", "XDG_CONFIG_DIRS"}) {
+        const char* value = std::getenv(name);
+        if (!value)
+            continue;
+        std::string kept;
+        const std::string list = value;
+        for (size_t at = 0; at <= list.size();) {
+            const size_t end = std::min(list.find(':', at), list.size());
+            if (end > at && list[at] == '/')
+                kept += (kept.empty() ? "" : ":") + list.substr(at, end - at);
+            at = end + 1;
+        }
+        // With none left the standard folders apply, as when the list is unset.
+        if (kept.empty())
+            ::unsetenv(name);
+        else if (kept != list)
+            ::setenv(name, kept.c_str(), 1);
+    }
+}
+
 std::optional<int> checkDisplay(const Arguments& arguments, const char* programName, std::FILE* err)
 {
     const std::string why = kpv::whyNoWindowSystem(arguments.display);
@@ -239,6 +285,16 @@ QStringList problemsWithPaths(const QStringList& paths, const QStringList& allow
         const auto cannotOpen = [&](const QString& why) {
             problems << tr("IDS_CannotOpenPath_Fmt", "cannot open %1: %2").arg(shown, why);
         };
+        // A relative name is one that could not be made whole: the folder it was typed in has
+        // been removed since (a terminal still standing in it), and "." would only look empty.
+        if (!native.isEmpty() && !native.startsWith('/') && !looksLikeAddress(native)) {
+            if (char* cwd = ::getcwd(nullptr, 0)) {
+                std::free(cwd);
+            } else {
+                cannotOpen(tr("IDS_CurrentFolderGone", "the folder it was named in has been removed"));
+                continue;
+            }
+        }
         struct stat st {};
         const int statError = path.isEmpty() ? ENOENT : ::stat(native.constData(), &st) != 0 ? errno : 0;
         if (statError != 0) {

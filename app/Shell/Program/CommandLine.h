@@ -49,6 +49,11 @@ QString pathFromArgument(const std::string& argument);
 // settings, caches and thumbnails would be written at the top of the file system, or fail there.
 void settleHome();
 
+// Takes out of the environment the base folders given as relative paths (XDG_CACHE_HOME=cache),
+// which the rules say to ignore, so that nothing is written relative to the current folder; the
+// folders' lists keep their absolute entries.
+void settleBaseDirectories();
+
 // Status 1 with a message on `err` when there is no display to open a window on: none named, or
 // an X display that does not answer; nothing when there may be one.
 std::optional<int> checkDisplay(const Arguments& arguments, const char* programName, std::FILE* err);

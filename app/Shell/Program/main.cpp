@@ -29,7 +29,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <malloc.h>
 
@@ -57,6 +60,7 @@ int main(int argc, char** argv)
         return *code;
     // The X server's key is looked for in the home folder too.
     CommandLine::settleHome();
+    CommandLine::settleBaseDirectories();
     if (const auto code = CommandLine::checkDisplay(arguments, argv[0], stderr))
         return *code;
     // Nothing of Qt runs before the application object: the first thread that touches Qt becomes
@@ -82,9 +86,22 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s: %s\n", CommandLine::programName(argv[0]), problem.toLocal8Bit().constData());
     const int argumentStatus = problems.isEmpty() ? CommandLine::kExitOk : CommandLine::kExitFailure;
 
+    // Later starts are taken from here on: several photos opened at once, one start each, end in
+    // one viewer. What they hand over before the viewer is built waits for it.
+    using Handed = std::pair<QStringList, kpv::SingleInstance::Activation>;
+    std::function<void(const QStringList&, const kpv::SingleInstance::Activation&)> takeHanded;
+    std::vector<Handed> handedEarly;
     kpv::SingleInstance instance(QStringLiteral("kestrane-viewer"));
     bool activationTaken = false;
-    if (instance.handOver(paths, activation, &activationTaken)) {
+    const auto role = instance.handOverOrListen(
+        paths, activation, &activationTaken,
+        [&takeHanded, &handedEarly](const QStringList& handed, const kpv::SingleInstance::Activation& token) {
+            if (takeHanded)
+                takeHanded(handed, token);
+            else
+                handedEarly.emplace_back(handed, token);
+        });
+    if (role == kpv::SingleInstance::Role::HandedOver) {
         // The running viewer shows the files: this copy ends now, without building anything, and
         // the desktop stops waiting for a window from it. A viewer that took the token comes
         // forward with it and ends the wait itself.
@@ -121,7 +138,7 @@ int main(int argc, char** argv)
     AppDelegate delegate;
     ViewerProgram program(delegate);
 
-    instance.listen([&](const QStringList& handed, const kpv::SingleInstance::Activation& token) {
+    takeHanded = [&](const QStringList& handed, const kpv::SingleInstance::Activation& token) {
         if (handed.isEmpty())
             delegate.applicationOpenUntitledFile();
         else
@@ -136,9 +153,11 @@ int main(int argc, char** argv)
                 widget = window->widget();
             kpv::activateForStart(widget, token.startupId.toStdString(), token.activationToken.toStdString());
         }
-    });
+    };
     if (!paths.isEmpty())
         delegate.openCommandLinePaths(paths);
+    for (const Handed& handed : std::exchange(handedEarly, {}))
+        takeHanded(handed.first, handed.second);
     delegate.applicationDidFinishLaunching();
     // Once the quit has begun, later starts are no longer taken: they would report their files
     // shown while this viewer goes away without them. Unanswered, they open the files themselves.

@@ -168,8 +168,11 @@ QByteArray SingleInstance::encodePaths(const QStringList& paths, const Activatio
             names << encodeFileName(QDir::cleanPath(p));
         else if (isAddress(p))
             names << kAddressField + p.toUtf8();
-        else
-            names << encodeFileName(QFileInfo(p).absoluteFilePath());
+        // A relative name is made whole from the current folder. Where that folder was removed
+        // it cannot be: the name is left out (the start tells it itself) rather than sent empty,
+        // which the viewer would refuse with every other file of the start.
+        else if (const QString whole = QFileInfo(p).absoluteFilePath(); QDir::isAbsolutePath(whole))
+            names << encodeFileName(whole);
     if (isAcceptableToken(activation.startupId))
         names << kStartupIdField + activation.startupId;
     if (isAcceptableToken(activation.activationToken))
@@ -241,14 +244,41 @@ bool SingleInstance::handOver(const QStringList& paths, int timeoutMs) const
 bool SingleInstance::handOver(const QStringList& paths, const Activation& activation, bool* activationTaken,
                               int timeoutMs) const
 {
+    return handOverTo(paths, activation, activationTaken, timeoutMs, nullptr);
+}
+
+SingleInstance::Role SingleInstance::handOverOrListen(const QStringList& paths, const Activation& activation,
+                                                      bool* activationTaken,
+                                                      std::function<void(const QStringList&, const Activation&)> received,
+                                                      int timeoutMs, int startingTimeoutMs)
+{
+    bool reached = false;
+    if (handOverTo(paths, activation, activationTaken, timeoutMs, &reached))
+        return Role::HandedOver;
+    if (listen(std::move(received)))
+        return Role::Listening;
+    // Nobody listened a moment ago, and somebody does now: a start made at the same time as this
+    // one, still building its window. It answers once it is up.
+    if (!reached && handOverTo(paths, activation, activationTaken, startingTimeoutMs, nullptr))
+        return Role::HandedOver;
+    return Role::Alone;
+}
+
+bool SingleInstance::handOverTo(const QStringList& paths, const Activation& activation, bool* activationTaken,
+                                int timeoutMs, bool* reached) const
+{
     if (activationTaken)
         *activationTaken = false;
+    if (reached)
+        *reached = false;
     if (m_serverName.isEmpty())
         return false;
     QLocalSocket socket;
     socket.connectToServer(m_serverName);
     if (!socket.waitForConnected(timeoutMs))
         return false;
+    if (reached)
+        *reached = true;
     // The listener must be ourselves; another user's socket gets nothing.
     if (!peerIsSameUser(int(socket.socketDescriptor()))) {
         socket.abort();

@@ -46,6 +46,14 @@ out=$(DISPLAY= "$program" --frobnicate 2>&1 >/dev/null); status=$?
 DISPLAY= "$program" -style Fusion --version >/dev/null 2>&1 || fail "a toolkit option was refused"
 grep -q "unrecognized option '--frobnicate'" <<<"$out" || fail "wrong option message: $out"
 grep -q "Try 'kestrane-viewer --help'" <<<"$out" || fail "wrong option gives no hint: $out"
+# A short option is named alone; options written together are read one by one; a file whose name
+# starts with '-' is told how it opens.
+touch "$work/-x.jpg"
+out=$(cd "$work" && DISPLAY= "$program" -x.jpg 2>&1 >/dev/null); status=$?
+[ $status -eq 2 ] && grep -qx "kestrane-viewer: invalid option -- 'x'" <<<"$out" && grep -q -- "'--' or as './-x.jpg'" <<<"$out" ||
+    fail "a file named like an option ($status): $out"
+rm "$work/-x.jpg"
+DISPLAY= "$program" -hv | grep -q '^Usage: ' || fail "-hv gave no help"
 out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" "$work" 2>&1); status=$?
 [ $status -eq 1 ] || fail "without a display exited $status"
 grep -q "no display" <<<"$out" || fail "without a display: $out"
@@ -148,6 +156,31 @@ kill -TERM "$pid"
 wait "$pid"; status=$?
 pid=
 [ $status -eq 0 ] || fail "quit after the hand-over exited $status"
+
+# Photos opened all at once, one start each (a file manager that starts the program once per
+# photo), end in one viewer: the starts that found none running hand theirs to the one that came up.
+convert -size 64x48 xc:yellow "$work/addr/d.jpg"
+starts=()
+for photo in "b c.jpg" "$latin1" d.jpg "b c.jpg"; do
+    "$program" "$work/addr/$photo" >/dev/null 2>>"$work/err.log" &
+    starts+=($!)
+done
+viewers=
+for _ in $(seq 1 600); do
+    viewers=$(for p in "${starts[@]}"; do kill -0 "$p" 2>/dev/null && echo "$p"; done)
+    [ "$(grep -c . <<<"$viewers")" -le 1 ] && [ -n "$viewers" ] &&
+        xdotool search --onlyvisible --pid "$viewers" >/dev/null 2>&1 && break
+    sleep 0.1
+done
+sleep 1
+viewers=$(for p in "${starts[@]}"; do kill -0 "$p" 2>/dev/null && echo "$p"; done)
+for p in $viewers; do kill -TERM "$p"; wait "$p" 2>/dev/null; done
+[ "$(grep -c . <<<"$viewers")" -eq 1 ] || fail "photos opened at once started $(grep -c . <<<"$viewers") viewers"
+for p in "${starts[@]}"; do
+    grep -qx "$p" <<<"$viewers" && continue
+    wait "$p"; status=$?
+    [ $status -eq 0 ] || fail "a start made at the same time exited $status: $(cat "$work/err.log")"
+done
 
 # A start while the running viewer is on its way out (told to end at log-out, its turned photo
 # keeping it a moment) is not handed to it: it shows its photo itself instead of being lost.

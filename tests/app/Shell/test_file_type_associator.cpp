@@ -224,6 +224,52 @@ TEST(AppDesktopEntryTest, WritesAnEntryOnceAndKeepsAnInstalledOne)
     EXPECT_FALSE(AppDesktopEntry::ensureInstalled("../escape.desktop", "x", "/usr/bin/x", {}));
 }
 
+// An entry the viewer wrote for itself before it named plain paths bare, quoted, sent photos
+// opened by the generic opener nowhere; it is the viewer's own and is written anew. One the user
+// changed, and any other program's, stay as they are.
+TEST(AppDesktopEntryTest, AnEntryTheViewerWroteEarlierIsWrittenAnew)
+{
+    ScratchDataHome scratch;
+    const QString folder = scratch.home.filePath("data/applications");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString id = "org.kestrane.viewer.desktop";
+    const QByteArray quoted = "[Desktop Entry]\nType=Application\nName=Kestrane Photo Viewer\n"
+                              "Exec=\"/home/me/kpv/build/release/app/kestrane-viewer\" %F\nTerminal=false\n"
+                              "Icon=org.kestrane.viewer\nCategories=Graphics;Viewer;\nMimeType=image/jpeg;\n";
+    const auto write = [](const QString& path, const QByteArray& bytes) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+    };
+    const auto read = [](const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    write(folder + "/" + id, quoted);
+    write(folder + "/other.desktop", quoted);
+    const QByteArray otherBefore = kpv::test::checksum(folder + "/other.desktop");
+
+    ASSERT_TRUE(AppDesktopEntry::ensureInstalled(id, "Kestrane Photo Viewer", "/usr/bin/kestrane-viewer",
+                                                 {"image/jpeg", "image/png"}));
+    const QByteArray now = read(folder + "/" + id);
+    EXPECT_TRUE(now.contains("\nExec=/usr/bin/kestrane-viewer %F\n")) << now.constData();
+    EXPECT_TRUE(now.endsWith("\nMimeType=image/jpeg;image/png;\n")) << now.constData();
+    EXPECT_EQ(kpv::test::checksum(folder + "/other.desktop"), otherBefore);
+
+    // A path that needs its quotes keeps them, and reads back as the same program.
+    ASSERT_TRUE(AppDesktopEntry::ensureInstalled(id, "Kestrane Photo Viewer", "/opt/my \"odd\" $dir\\kpv",
+                                                 {"image/jpeg"}));
+    EXPECT_TRUE(read(folder + "/" + id).contains("\nExec=\"/opt/my \\\\\"odd\\\\\" \\\\$dir\\\\\\\\kpv\" %F\n"))
+        << read(folder + "/" + id).constData();
+
+    // The same entry with a line the user added is theirs.
+    const QByteArray edited = quoted + "NoDisplay=true\n";
+    write(folder + "/" + id, edited);
+    EXPECT_TRUE(AppDesktopEntry::ensureInstalled(id, "Kestrane Photo Viewer", "/usr/bin/kestrane-viewer",
+                                                 {"image/jpeg"}));
+    EXPECT_EQ(read(folder + "/" + id), edited);
+}
+
 // A full disk while the entry is written leaves no entry at all: a cut one would pass for an
 // installed entry at every later start and never be written whole.
 TEST(AppDesktopEntryTest, FullDiskLeavesNoCutEntryAndTheNextTryWritesIt)

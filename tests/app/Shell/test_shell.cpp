@@ -32,6 +32,7 @@
 #include <unistd.h>
 #include <cstdlib>
 #include <QDir>
+#include <QStandardPaths>
 #include <QFile>
 #include <QImage>
 #include <QLineEdit>
@@ -46,6 +47,7 @@
 #include <cerrno>
 #include <cstring>
 #include <set>
+#include <vector>
 #include <sys/stat.h>
 #include <gtest/gtest.h>
 
@@ -624,6 +626,23 @@ TEST_F(Shell, CommandLineNamesWhatCannotBeOpenedAndWhy)
     EXPECT_EQ(problems[4], QString("there are no photos in the folder “%1”").arg(path("deep")));
 }
 
+// Started in a folder removed since, a relative name says so instead of "no photos in “.”".
+TEST(CommandLine, ARelativeNameInARemovedFolderIsTold)
+{
+    const QString before = QDir::currentPath();
+    QStringList problems;
+    {
+        QTemporaryDir gone;
+        ASSERT_TRUE(QDir::setCurrent(gone.path()));
+        ASSERT_TRUE(gone.remove());
+        problems = CommandLine::problemsWithPaths({CommandLine::pathFromArgument("."), "/nowhere/x.jpg"}, {"jpg"});
+        ASSERT_TRUE(QDir::setCurrent(before));
+    }
+    ASSERT_EQ(problems.size(), 2) << problems.join("\n").toStdString();
+    EXPECT_EQ(problems[0], "cannot open “.”: the folder it was named in has been removed");
+    EXPECT_EQ(problems[1], "cannot open “/nowhere/x.jpg”: no such file or folder");
+}
+
 // Started without HOME (from a service, or a bare environment), the home folder the settings and
 // caches go into is the user's own, not the top of the file system; a HOME that is set is kept.
 TEST(CommandLine, WithoutHomeTheUsersOwnHomeFolderIsTaken)
@@ -640,6 +659,40 @@ TEST(CommandLine, WithoutHomeTheUsersOwnHomeFolderIsTaken)
     ASSERT_TRUE(user && user->pw_dir);
     EXPECT_EQ(settled.toStdString(), user->pw_dir);
     EXPECT_EQ(kept.toStdString(), "/elsewhere/home");
+}
+
+// Base folders given as relative paths are ignored, as the rules say: thumbnails and caches go
+// to the home folder's, not into a folder beside the photos of wherever the viewer was started.
+TEST(CommandLine, RelativeBaseFoldersAreIgnored)
+{
+    const char* names[] = {"XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_DIRS"};
+    std::vector<std::pair<QByteArray, bool>> saved;
+    for (const char* name : names)
+        saved.emplace_back(qgetenv(name), qEnvironmentVariableIsSet(name));
+    qputenv("XDG_CACHE_HOME", "cache");
+    qputenv("XDG_DATA_HOME", "/elsewhere/data");
+    qunsetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_DATA_DIRS", "rel/share:/usr/local/share::/usr/share");
+    qputenv("XDG_CONFIG_DIRS", "etc/xdg");
+    CommandLine::settleBaseDirectories();
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    const bool cacheSet = qEnvironmentVariableIsSet("XDG_CACHE_HOME");
+    const QByteArray data = qgetenv("XDG_DATA_HOME");
+    const bool configSet = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+    const QByteArray dataDirs = qgetenv("XDG_DATA_DIRS");
+    const bool configDirsSet = qEnvironmentVariableIsSet("XDG_CONFIG_DIRS");
+    for (size_t i = 0; i < saved.size(); ++i) {
+        if (saved[i].second)
+            qputenv(names[i], saved[i].first);
+        else
+            qunsetenv(names[i]);
+    }
+    EXPECT_FALSE(cacheSet);
+    EXPECT_EQ(cache, QDir::homePath() + "/.cache");
+    EXPECT_EQ(data, "/elsewhere/data");
+    EXPECT_FALSE(configSet);
+    EXPECT_EQ(dataDirs, "/usr/local/share:/usr/share");
+    EXPECT_FALSE(configDirsSet);
 }
 
 TEST_F(Shell, ShowModeSwitching)

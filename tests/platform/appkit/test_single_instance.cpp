@@ -275,6 +275,37 @@ TEST_F(SingleInstanceTest, PathsTravelBetweenStartsOfOneUser)
     EXPECT_EQ(SingleInstance::decodePaths("/a.jpg\n", &decoded), SingleInstance::Message::Malformed);
 }
 
+// Started in a folder removed since, a relative name cannot be made whole: the start says so
+// itself, and hands the rest over instead of opening a second viewer.
+TEST_F(SingleInstanceTest, AStartInARemovedFolderStillHandsOver)
+{
+    SingleInstance first(key());
+    QStringList got{"x"};
+    int calls = 0;
+    ASSERT_TRUE(first.listen([&](const QStringList& p) {
+        got = p;
+        ++calls;
+    }));
+    SingleInstance second(key());
+    const QString before = QDir::currentPath();
+    QStringList decoded;
+    SingleInstance::Message state = SingleInstance::Message::Malformed;
+    bool handed = false;
+    {
+        QTemporaryDir gone;
+        ASSERT_TRUE(QDir::setCurrent(gone.path()));
+        ASSERT_TRUE(gone.remove());
+        state = SingleInstance::decodePaths(SingleInstance::encodePaths({".", "a.jpg", "/photos/b.jpg"}), &decoded);
+        handed = handOverFromAnotherStart(second, {"."});
+        ASSERT_TRUE(QDir::setCurrent(before));
+    }
+    EXPECT_EQ(state, SingleInstance::Message::Complete);
+    EXPECT_EQ(decoded, QStringList{"/photos/b.jpg"});
+    EXPECT_TRUE(handed);
+    spinUntil([&] { return calls == 1; });
+    EXPECT_TRUE(got.isEmpty());
+}
+
 TEST_F(SingleInstanceTest, TheDesktopsTokenForAStartTravelsWithItsPaths)
 {
     using Activation = SingleInstance::Activation;

@@ -2,8 +2,8 @@
 # make install's tree: every file in its place, the desktop entry and the metainfo accepted by
 # the desktop's validators, the program started from another prefix than it was installed to
 # (it finds its resources beside itself) and showing its window, then make uninstall leaving
-# none of its files, though the package was built from the same tree meanwhile, and touching no
-# file of another root. Usage: install_test.sh <build folder> <source folder>
+# none of its files nor the folders it made, though the package was built from the same tree
+# meanwhile, and touching no file of another root nor a folder that was there before. Usage: install_test.sh <build folder> <source folder>
 set -euo pipefail
 build=$1
 source=$2
@@ -20,9 +20,12 @@ root=$work/root
 prefix=/opt/kestrane\ test
 # The make targets a user types, on the build at hand (not built again here).
 make_target() { make -s -C "$source" -o build-viewer RELEASE_DIR="$build" "$@"; }
+tree=$root$prefix
+# Folders that were there before the install: one empty, one with another program's entry.
+mkdir -p "$tree/share/man/man1" "$tree/share/applications"
+echo '[Desktop Entry]' >"$tree/share/applications/other.desktop"
 make_target install DESTDIR="$root" PREFIX="$prefix" >"$work/install.log" 2>&1 ||
     fail "make install: $(cat "$work/install.log")"
-tree=$root$prefix
 
 for f in bin/kestrane-viewer share/kestrane-viewer/Info.json share/kestrane-viewer/strings/en.strings \
          share/kestrane-viewer/appicon/app_icon.png share/applications/org.kestrane.viewer.desktop \
@@ -117,10 +120,19 @@ tr -s ' \n' '  ' < "$work/uninstall.log" | grep -q "nothing was removed" || fail
 # Uninstalling removes every file the install put in its root, and the program's own folder, and
 # nothing of the package's.
 make_target uninstall >"$work/uninstall.log" 2>&1 || fail "make uninstall: $(cat "$work/uninstall.log")"
-left=$(find "$root" -type f -o -type l)
+left=$(find "$root" \( -type f -o -type l \) ! -path "$tree/share/applications/other.desktop")
 [ -z "$left" ] || fail "left after uninstall: $left"
 [ ! -e "$tree/share/kestrane-viewer" ] || fail "the resource folder was left"
 [ -s "$pkgroot/usr/bin/kestrane-viewer" ] || fail "the uninstall removed the package's files"
+# The folders the install made go too; those that were there before stay, empty or not.
+left=$(find "$tree" -mindepth 1 -type d ! -path "$tree/share" ! -path "$tree/share/man" ! -path "$tree/share/man/man1" \
+       ! -path "$tree/share/applications")
+[ -z "$left" ] || fail "folders left after uninstall: $left"
+[ -d "$tree/share/man/man1" ] && [ -s "$tree/share/applications/other.desktop" ] || fail "the uninstall removed what was there before"
+# A direct install into a new prefix, which tells the menus of its entry, leaves nothing behind.
+make_target install PREFIX="$work/direct/kpv" >"$work/install.log" 2>&1 || fail "make install: $(cat "$work/install.log")"
+make_target uninstall >"$work/uninstall.log" 2>&1 || fail "make uninstall: $(cat "$work/uninstall.log")"
+[ ! -e "$work/direct/kpv" ] || fail "left after uninstall: $(find "$work/direct/kpv")"
 
 if [ -n "$missing_tools" ]; then
     echo "SKIPPED: not validated, missing:$missing_tools" >&2
