@@ -38,6 +38,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 namespace {
 
@@ -358,6 +359,52 @@ TEST(ImageBrowserPictures, ThumbnailsSmallerThanTheCellGiveWayToThePhoto)
     browser.setCellSize({600, 450});
     browser.requestVisiblePictures();
     EXPECT_EQ(browser.cachedPicture("camera").width(), 640);
+    kpv::Thumbnailer::setCacheDirectoryForTesting(QString());
+}
+
+// At the smallest cells a camera's thumbnail is large enough to stand for the photo, but only for
+// what the photo shows: its black bars are cut away, and one left behind by a program that turned
+// the photo (another shape, no bars) gives way to the photo itself.
+TEST(ImageBrowserPictures, SmallCellsShowThePhotoNotTheBarsOrAnOldShapeOfItsThumbnail)
+{
+    QTemporaryDir dir;
+    kpv::Thumbnailer::setCacheDirectoryForTesting(dir.filePath("cache"));
+    QImage photo(1500, 1000, QImage::Format_RGB32), barred(160, 120, QImage::Format_RGB32);
+    photo.fill(Qt::white);
+    QPainter(&photo).fillRect(0, 0, 1500, 90, Qt::red);
+    barred.fill(Qt::black);
+    QPainter(&barred).drawImage(QRect(0, 7, 160, 107), photo);
+    QImage turned(1000, 1500, QImage::Format_RGB32), old(160, 120, QImage::Format_RGB32);
+    turned.fill(QColor(255, 160, 0));
+    old.fill(Qt::blue);
+    Source src;
+    src.plainViews = true;
+    for (const auto& [name, picture, thumb] : {std::tuple{"barred", photo, barred}, std::tuple{"turned", turned, old}}) {
+        src.items.push_back(std::make_unique<Item>());
+        src.items.back()->uid = name;
+        src.items.back()->path = dir.filePath(QString::fromLatin1(name) + ".jpg");
+        QByteArray jpeg;
+        QBuffer buffer(&jpeg);
+        ASSERT_TRUE(picture.save(src.items.back()->path, "JPEG", 95) && buffer.open(QIODevice::WriteOnly) && thumb.save(&buffer, "JPEG"));
+        auto meta = Exiv2::ImageFactory::open(QFile::encodeName(src.items.back()->path).toStdString());
+        meta->readMetadata();
+        Exiv2::ExifThumb(meta->exifData()).setJpegThumbnail(reinterpret_cast<const Exiv2::byte*>(jpeg.constData()), long(jpeg.size()));
+        meta->writeMetadata();
+    }
+    LMImageBrowserView browser(kpv::Rect(0, 0, 800, 600));
+    browser.setLoadsPicturesSynchronously(true);
+    browser.setDataSource(&src);
+    browser.setCellSize({92, 69});
+    browser.reloadData();
+    browser.requestVisiblePictures();
+    const QImage shown = browser.cachedPicture("barred");
+    EXPECT_EQ(shown.width(), 128);
+    EXPECT_NEAR(shown.height(), 85, 1) << "the photo's shape, not its thumbnail's";
+    EXPECT_GT(qRed(shown.pixel(64, 1)), 200) << "the photo's own top, not a bar";
+    EXPECT_GT(qGreen(shown.pixel(64, shown.height() - 2)), 200) << "the photo's own bottom, not a bar";
+    const QImage upright = browser.cachedPicture("turned");
+    EXPECT_EQ(upright.size(), QSize(85, 128)) << "the photo's shape now, not the one its thumbnail kept";
+    EXPECT_LT(qBlue(upright.pixel(40, 60)), 80) << "the photo, not the old thumbnail";
     kpv::Thumbnailer::setCacheDirectoryForTesting(QString());
 }
 
