@@ -479,10 +479,17 @@ void ThumbnailViewController::foldersChanged()
     // sight. Files added or removed reach the grid as a change of the viewer's list.
     bool changed = false;
     for (const ThumbImageBrowserItemPtr& item : std::as_const(m_dictThumbImageBrowserItems)) {
-        if (!item->hasFileModificationDate() || item->filePath().dateModified() == item->fileModificationDate())
+        if (!item->hasFileModificationDate())
             continue;
-        item->updateForFileModified();
-        changed = true;
+        if (item->filePath().dateModified() != item->fileModificationDate()) {
+            item->updateForFileModified();
+            changed = true;
+        } else if (item->wasReplaced()) {
+            // Same date, another file: the identifier stays, so its picture is read again.
+            item->updateForFileModified();
+            m_browser->forgetPicture(item->imageUID());
+            changed = true;
+        }
     }
     if (!changed)
         return;

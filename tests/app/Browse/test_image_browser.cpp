@@ -38,6 +38,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <tuple>
 
 namespace {
@@ -1182,6 +1183,47 @@ TEST_F(ThumbnailMode, AFileChangedByAnotherProgramIsRedrawnAtOnce)
 // The cells follow the size slider's knob while it is dragged, the selected photo staying in
 // sight; the pictures already read are drawn at each new size, and sharper ones are read once,
 // when the knob rests, not at every step.
+// A program that keeps the dates of what it copies (or sets the old date again after a rewrite)
+// puts another photo at the path with the very date the grid knows.
+TEST_F(ThumbnailMode, APhotoReplacedUnderTheSameDateIsRedrawn)
+{
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    QTemporaryDir dir;
+    host.paths = {P(dir.filePath("a.png")), P(dir.filePath("b.png"))};
+    QImage blue(160, 120, QImage::Format_RGB32), red(160, 120, QImage::Format_RGB32);
+    blue.fill(Qt::blue);
+    red.fill(Qt::red);
+    for (const LMPathString& p : std::as_const(host.paths)) {
+        ASSERT_TRUE(blue.save(p.path()));
+        host.dates.insert(p, p.dateModified());
+    }
+    enter();
+    FavImageBrowserView& browser = *c->browser();
+    browser.setLoadsPicturesSynchronously(true);
+    browser.renderToImage(1.0);
+
+    const QString target = host.paths[1].path(), copy = dir.filePath("copy.png");
+    const QDateTime date = QFileInfo(target).lastModified();
+    ASSERT_TRUE(red.save(copy, "PNG", 0));
+    QFile file(copy);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.setFileTime(date, QFileDevice::FileModificationTime));
+    file.close();
+    ASSERT_EQ(::rename(QFile::encodeName(copy).constData(), QFile::encodeName(target).constData()), 0);
+    ASSERT_EQ(host.paths[1].dateModified(), date);
+    const kpv::Rect f = browser.itemImageFrameAtIndex(1);
+    QColor shown;
+    for (QDeadlineTimer deadline(10000); shown != QColor(Qt::red) && !deadline.hasExpired();) {
+        QCoreApplication::processEvents();
+        QThread::msleep(2);
+        clock.advance(1);
+        shown = browser.renderToImage(1.0).pixelColor(int(f.midX()), int(f.midY()));
+    }
+    EXPECT_EQ(shown, QColor(Qt::red)) << "the photo now at the path, not the one it replaced";
+    c.reset();
+    kpv::RunLoop::main().setClock(nullptr);
+}
+
 TEST_F(ThumbnailMode, CellsFollowTheSizeSliderAndReadSharperPicturesOnlyWhenItRests)
 {
     kpv::ManualClock clock;
