@@ -1220,6 +1220,15 @@ TEST_F(ThumbnailMode, APhotoReplacedUnderTheSameDateIsRedrawn)
         shown = browser.renderToImage(1.0).pixelColor(int(f.midX()), int(f.midY()));
     }
     EXPECT_EQ(shown, QColor(Qt::red)) << "the photo now at the path, not the one it replaced";
+
+    // The same while the grid is away: it shows the photo as it is when it comes back.
+    leave();
+    ASSERT_TRUE(blue.save(copy, "PNG", 0));
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.setFileTime(date, QFileDevice::FileModificationTime));
+    file.close();
+    ASSERT_EQ(::rename(QFile::encodeName(copy).constData(), QFile::encodeName(target).constData()), 0);
+    enter();
+    EXPECT_EQ(browser.renderToImage(1.0).pixelColor(int(f.midX()), int(f.midY())), QColor(Qt::blue));
     c.reset();
     kpv::RunLoop::main().setClock(nullptr);
 }
