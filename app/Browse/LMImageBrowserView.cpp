@@ -578,6 +578,19 @@ void LMImageBrowserView::requestPicture(const QString& uid, const QString& path)
     });
 }
 
+void LMImageBrowserView::forgetPicture(const QString& uid)
+{
+    if (auto it = m_pictures.find(uid); it != m_pictures.end()) {
+        m_pictureBytes -= pictureCost(*it);
+        m_pictures.erase(it);
+    }
+    if (auto pending = m_pendingPictures.find(uid); pending != m_pendingPictures.end()) {
+        pending->second->store(false);
+        m_pendingPictures.erase(pending);
+    }
+    setNeedsDisplay();
+}
+
 void LMImageBrowserView::requestVisiblePictures()
 {
     std::set<QString> visible;

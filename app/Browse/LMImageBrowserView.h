@@ -115,6 +115,9 @@ public:
     void setLoadsPicturesSynchronously(bool sync) { m_syncPictures = sync; }
     // Asks for the pictures of the visible cells and gives up the loads of cells gone from sight.
     void requestVisiblePictures();
+    // Drops the picture of an item identifier (and a load of it in flight): the file it was read
+    // from was replaced under the same identifier, and the next paint reads it again.
+    void forgetPicture(const QString& uid);
 
     // ---- Events ----
     // The overlays only dress the cells: a press on one is the grid's, so that the drag and the

@@ -1,7 +1,12 @@
 #include "Browse/ThumbImageBrowserItem.h"
 
+#include "foundation/FileNames.h"
+
+#include <sys/stat.h>
+
 ThumbImageBrowserItem::ThumbImageBrowserItem(const LMPathString& filePath, const QDateTime& date)
-    : m_filePath(filePath), m_fileModificationDate(date), m_hasDate(true)
+    : m_filePath(filePath), m_fileModificationDate(date), m_hasDate(true),
+      m_fileStamp(fileStamp(filePath))
 {
     makeImageUID();
 }
@@ -15,6 +20,7 @@ const QDateTime& ThumbImageBrowserItem::fileModificationDate() const
 {
     if (!m_hasDate) {
         m_fileModificationDate = m_dateSource ? m_dateSource(m_filePath) : m_filePath.dateModified();
+        m_fileStamp = fileStamp(m_filePath);
         m_hasDate = true;
         makeImageUID();
     }
@@ -30,8 +36,26 @@ QString ThumbImageBrowserItem::imageUID() const
 void ThumbImageBrowserItem::updateForFileModified()
 {
     m_fileModificationDate = m_filePath.dateModified();
+    m_fileStamp = fileStamp(m_filePath);
     m_hasDate = true;
     makeImageUID();
+}
+
+bool ThumbImageBrowserItem::wasReplaced() const
+{
+    if (!m_hasDate || !m_fileStamp.valid)
+        return false;
+    const FileStamp now = fileStamp(m_filePath);
+    return now.valid && !(now == m_fileStamp);
+}
+
+ThumbImageBrowserItem::FileStamp ThumbImageBrowserItem::fileStamp(const LMPathString& path)
+{
+    struct stat st {};
+    if (::stat(kpv::encodeFileName(path.path()).constData(), &st) != 0)
+        return {};
+    return {true, std::uint64_t(st.st_dev), std::uint64_t(st.st_ino), std::int64_t(st.st_size),
+            std::int64_t(st.st_ctim.tv_sec), std::int64_t(st.st_ctim.tv_nsec)};
 }
 
 void ThumbImageBrowserItem::makeImageUID() const

@@ -9,6 +9,7 @@
 #include "Model/LMPathString.h"
 
 #include <QDateTime>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -27,6 +28,10 @@ public:
     QString imageRepresentation() const override { return m_filePath.path(); }
     // Reads the date from the file again and remakes the identifier.
     void updateForFileModified();
+    // Whether another file now stands at the path with the date the item was made for: one put
+    // there by a program that keeps the dates of what it copies, or rewritten with its old date
+    // set again. Only known once the date was read.
+    bool wasReplaced() const;
 
 private:
     void makeImageUID() const;
@@ -36,6 +41,16 @@ private:
     mutable QDateTime m_fileModificationDate;
     mutable QString m_imageUID;
     mutable bool m_hasDate = false;
+    // The file the date was read from: which file it is, and when it last changed in any way (a
+    // write sets that time, whatever date the writer sets afterwards).
+    struct FileStamp {
+        bool valid = false;
+        std::uint64_t device = 0, inode = 0;
+        std::int64_t size = 0, changedSecs = 0, changedNsec = 0;
+        bool operator==(const FileStamp&) const = default;
+    };
+    static FileStamp fileStamp(const LMPathString& path);
+    mutable FileStamp m_fileStamp;
 };
 
 using ThumbImageBrowserItemPtr = std::shared_ptr<ThumbImageBrowserItem>;

@@ -261,6 +261,8 @@ void ThumbnailViewController::didChangeMainShowMode(const QVariantMap& userInfo)
     std::weak_ptr<ThumbnailViewController*> self = m_self;
     if (newMode == 64) {
         watchFolders();
+        // Photos rewritten or replaced while the grid was away show as they are now.
+        foldersChanged(true);
         m_thumbViewShowProxy->showWithAnimation(true, false);
         if (kpv::Window* w = m_host.window())
             w->makeFirstResponder(m_browser);
@@ -471,7 +473,7 @@ void ThumbnailViewController::watchFolders()
     m_folderWatcher->watch(LMPathString::foldersHolding(paths, kMaxWatchedFolders), {});
 }
 
-void ThumbnailViewController::foldersChanged()
+void ThumbnailViewController::foldersChanged(bool presentOnly)
 {
     if (m_host.showMode() != 64)
         return;
@@ -479,10 +481,20 @@ void ThumbnailViewController::foldersChanged()
     // sight. Files added or removed reach the grid as a change of the viewer's list.
     bool changed = false;
     for (const ThumbImageBrowserItemPtr& item : std::as_const(m_dictThumbImageBrowserItems)) {
-        if (!item->hasFileModificationDate() || item->filePath().dateModified() == item->fileModificationDate())
+        if (!item->hasFileModificationDate())
             continue;
-        item->updateForFileModified();
-        changed = true;
+        const QDateTime now = item->filePath().dateModified();
+        if (presentOnly && !now.isValid())
+            continue;
+        if (now != item->fileModificationDate()) {
+            item->updateForFileModified();
+            changed = true;
+        } else if (item->wasReplaced()) {
+            // Same date, another file: the identifier stays, so its picture is read again.
+            item->updateForFileModified();
+            m_browser->forgetPicture(item->imageUID());
+            changed = true;
+        }
     }
     if (!changed)
         return;

@@ -84,7 +84,9 @@ public:
     // has read lately. Nothing is watched while the grid is away.
     static constexpr qsizetype kMaxWatchedFolders = 64;
     void watchFolders();
-    void foldersChanged();
+    // Items whose files were rewritten or replaced get new pictures. `presentOnly`: files that are
+    // gone are left to the list, which hears of them itself.
+    void foldersChanged(bool presentOnly = false);
 
     // ---- Browser ----
     std::size_t numberOfItemsInImageBrowser(LMImageBrowserView*) override { return std::size_t(m_thumbFilePaths.size()); }

@@ -19,7 +19,9 @@
 #include <QStandardPaths>
 #include <QUrl>
 
+#include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cerrno>
 #include <utility>
 #include <vector>
@@ -215,6 +217,40 @@ bool writeEntry(const QString& target, const QByteArray& bytes)
     return false;
 }
 
+// The thumbnail stored in a file, as far as it shows the file's picture of `stored` pixels (its
+// stored orientation). A camera pads the thumbnail of a photo of another shape with black bars
+// (a 3:2 photo in 160 x 120): the bars are cut away. A thumbnail of another shape without bars was
+// left behind by a program that cropped or turned the picture and shows what is no longer there:
+// it is not used (null).
+QImage thumbnailOfPicture(const QImage& thumb, QSize stored)
+{
+    if (thumb.isNull() || stored.isEmpty())
+        return thumb;
+    const QSize content = stored.scaled(thumb.size(), Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+    // Rounding, and a camera's thumbnail of a size of its own, leave a pixel or so either way.
+    const auto near = [](int a, int b) { return std::abs(a - b) <= std::max(1, std::max(a, b) / 50); };
+    if (near(content.width(), thumb.width()) && near(content.height(), thumb.height()))
+        return thumb;
+    const QRect kept((thumb.width() - content.width()) / 2, (thumb.height() - content.height()) / 2, content.width(),
+                     content.height());
+    // Bars are dark all through; the row or column touching the picture may carry the picture's
+    // colours into them (JPEG blocks), and a bar may be a pixel off the middle.
+    const QImage rgb = thumb.convertToFormat(QImage::Format_RGB32);
+    const auto dark = [&rgb](int x, int y) {
+        const QRgb c = rgb.pixel(x, y);
+        return std::max({qRed(c), qGreen(c), qBlue(c)}) <= 48;
+    };
+    const int bandX = kept.left() - 2, bandY = kept.top() - 2;
+    for (int y = 0; y < rgb.height(); ++y) {
+        for (int x = 0; x < rgb.width(); ++x) {
+            const bool inBar = x < bandX || x > kept.right() + 2 || y < bandY || y > kept.bottom() + 2;
+            if (inBar && !dark(x, y))
+                return {};
+        }
+    }
+    return thumb.copy(kept);
+}
+
 QImage fitted(QImage image, int maxPixelSize)
 {
     if (image.isNull())
@@ -293,10 +329,15 @@ QImage makeThumbnail(const QString& path, int maxPixelSize, bool upright, bool d
     if (!source)
         return {};
     QImage image = source->createThumbnailAtIndex(0, maxPixelSize, false);
+    // The metadata is read only when something needs it: the stored thumbnail's check, the turn.
+    const QVariantMap properties = !image.isNull() || upright ? source->propertiesAtIndex(0) : QVariantMap();
+    if (!image.isNull())
+        image = thumbnailOfPicture(image, QSize(properties.value(QLatin1String(kCGImagePropertyPixelWidth)).toInt(),
+                                                properties.value(QLatin1String(kCGImagePropertyPixelHeight)).toInt()));
     if (image.isNull() && decode)
         image = source->createThumbnailAtIndex(0, maxPixelSize, true);
     if (upright && !image.isNull())
-        image = applyOrientation(image, source->propertiesAtIndex(0).value(QLatin1String(kCGImagePropertyOrientation)).toInt());
+        image = applyOrientation(image, properties.value(QLatin1String(kCGImagePropertyOrientation)).toInt());
     return fitted(image, maxPixelSize);
 }
 

@@ -38,6 +38,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <tuple>
 
 namespace {
 
@@ -358,6 +360,52 @@ TEST(ImageBrowserPictures, ThumbnailsSmallerThanTheCellGiveWayToThePhoto)
     browser.setCellSize({600, 450});
     browser.requestVisiblePictures();
     EXPECT_EQ(browser.cachedPicture("camera").width(), 640);
+    kpv::Thumbnailer::setCacheDirectoryForTesting(QString());
+}
+
+// At the smallest cells a camera's thumbnail is large enough to stand for the photo, but only for
+// what the photo shows: its black bars are cut away, and one left behind by a program that turned
+// the photo (another shape, no bars) gives way to the photo itself.
+TEST(ImageBrowserPictures, SmallCellsShowThePhotoNotTheBarsOrAnOldShapeOfItsThumbnail)
+{
+    QTemporaryDir dir;
+    kpv::Thumbnailer::setCacheDirectoryForTesting(dir.filePath("cache"));
+    QImage photo(1500, 1000, QImage::Format_RGB32), barred(160, 120, QImage::Format_RGB32);
+    photo.fill(Qt::white);
+    QPainter(&photo).fillRect(0, 0, 1500, 90, Qt::red);
+    barred.fill(Qt::black);
+    QPainter(&barred).drawImage(QRect(0, 7, 160, 107), photo);
+    QImage turned(1000, 1500, QImage::Format_RGB32), old(160, 120, QImage::Format_RGB32);
+    turned.fill(QColor(255, 160, 0));
+    old.fill(Qt::blue);
+    Source src;
+    src.plainViews = true;
+    for (const auto& [name, picture, thumb] : {std::tuple{"barred", photo, barred}, std::tuple{"turned", turned, old}}) {
+        src.items.push_back(std::make_unique<Item>());
+        src.items.back()->uid = name;
+        src.items.back()->path = dir.filePath(QString::fromLatin1(name) + ".jpg");
+        QByteArray jpeg;
+        QBuffer buffer(&jpeg);
+        ASSERT_TRUE(picture.save(src.items.back()->path, "JPEG", 95) && buffer.open(QIODevice::WriteOnly) && thumb.save(&buffer, "JPEG"));
+        auto meta = Exiv2::ImageFactory::open(QFile::encodeName(src.items.back()->path).toStdString());
+        meta->readMetadata();
+        Exiv2::ExifThumb(meta->exifData()).setJpegThumbnail(reinterpret_cast<const Exiv2::byte*>(jpeg.constData()), long(jpeg.size()));
+        meta->writeMetadata();
+    }
+    LMImageBrowserView browser(kpv::Rect(0, 0, 800, 600));
+    browser.setLoadsPicturesSynchronously(true);
+    browser.setDataSource(&src);
+    browser.setCellSize({92, 69});
+    browser.reloadData();
+    browser.requestVisiblePictures();
+    const QImage shown = browser.cachedPicture("barred");
+    EXPECT_EQ(shown.width(), 128);
+    EXPECT_NEAR(shown.height(), 85, 1) << "the photo's shape, not its thumbnail's";
+    EXPECT_GT(qRed(shown.pixel(64, 1)), 200) << "the photo's own top, not a bar";
+    EXPECT_GT(qGreen(shown.pixel(64, shown.height() - 2)), 200) << "the photo's own bottom, not a bar";
+    const QImage upright = browser.cachedPicture("turned");
+    EXPECT_EQ(upright.size(), QSize(85, 128)) << "the photo's shape now, not the one its thumbnail kept";
+    EXPECT_LT(qBlue(upright.pixel(40, 60)), 80) << "the photo, not the old thumbnail";
     kpv::Thumbnailer::setCacheDirectoryForTesting(QString());
 }
 
@@ -1135,6 +1183,56 @@ TEST_F(ThumbnailMode, AFileChangedByAnotherProgramIsRedrawnAtOnce)
 // The cells follow the size slider's knob while it is dragged, the selected photo staying in
 // sight; the pictures already read are drawn at each new size, and sharper ones are read once,
 // when the knob rests, not at every step.
+// A program that keeps the dates of what it copies (or sets the old date again after a rewrite)
+// puts another photo at the path with the very date the grid knows.
+TEST_F(ThumbnailMode, APhotoReplacedUnderTheSameDateIsRedrawn)
+{
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    QTemporaryDir dir;
+    host.paths = {P(dir.filePath("a.png")), P(dir.filePath("b.png"))};
+    QImage blue(160, 120, QImage::Format_RGB32), red(160, 120, QImage::Format_RGB32);
+    blue.fill(Qt::blue);
+    red.fill(Qt::red);
+    for (const LMPathString& p : std::as_const(host.paths)) {
+        ASSERT_TRUE(blue.save(p.path()));
+        host.dates.insert(p, p.dateModified());
+    }
+    enter();
+    FavImageBrowserView& browser = *c->browser();
+    browser.setLoadsPicturesSynchronously(true);
+    browser.renderToImage(1.0);
+
+    const QString target = host.paths[1].path(), copy = dir.filePath("copy.png");
+    const QDateTime date = QFileInfo(target).lastModified();
+    ASSERT_TRUE(red.save(copy, "PNG", 0));
+    QFile file(copy);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.setFileTime(date, QFileDevice::FileModificationTime));
+    file.close();
+    ASSERT_EQ(::rename(QFile::encodeName(copy).constData(), QFile::encodeName(target).constData()), 0);
+    ASSERT_EQ(host.paths[1].dateModified(), date);
+    const kpv::Rect f = browser.itemImageFrameAtIndex(1);
+    QColor shown;
+    for (QDeadlineTimer deadline(10000); shown != QColor(Qt::red) && !deadline.hasExpired();) {
+        QCoreApplication::processEvents();
+        QThread::msleep(2);
+        clock.advance(1);
+        shown = browser.renderToImage(1.0).pixelColor(int(f.midX()), int(f.midY()));
+    }
+    EXPECT_EQ(shown, QColor(Qt::red)) << "the photo now at the path, not the one it replaced";
+
+    // The same while the grid is away: it shows the photo as it is when it comes back.
+    leave();
+    ASSERT_TRUE(blue.save(copy, "PNG", 0));
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.setFileTime(date, QFileDevice::FileModificationTime));
+    file.close();
+    ASSERT_EQ(::rename(QFile::encodeName(copy).constData(), QFile::encodeName(target).constData()), 0);
+    enter();
+    EXPECT_EQ(browser.renderToImage(1.0).pixelColor(int(f.midX()), int(f.midY())), QColor(Qt::blue));
+    c.reset();
+    kpv::RunLoop::main().setClock(nullptr);
+}
+
 TEST_F(ThumbnailMode, CellsFollowTheSizeSliderAndReadSharperPicturesOnlyWhenItRests)
 {
     kpv::ManualClock clock;
