@@ -135,6 +135,34 @@ TEST(FavoritesCopy, RunCopiesAllCreatesFolderAndReportsFailuresOnce)
     EXPECT_EQ(QDir(target).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 5);
 }
 
+TEST(FavoritesCopy, ACopyIsNoMoreOpenToOthersThanItsPhoto)
+{
+    QTemporaryDir src, dst;
+    const QString privatePhoto = src.filePath("private.jpg");
+    const QString sharedPhoto = src.filePath("shared.jpg");
+    const QString readOnlyPhoto = src.filePath("kept.jpg");
+    ASSERT_NO_FATAL_FAILURE(writeText(privatePhoto, "p"));
+    ASSERT_NO_FATAL_FAILURE(writeText(sharedPhoto, "s"));
+    ASSERT_NO_FATAL_FAILURE(writeText(readOnlyPhoto, "k"));
+    ASSERT_EQ(::chmod(QFile::encodeName(privatePhoto).constData(), 0600), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(sharedPhoto).constData(), 0664), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(readOnlyPhoto).constData(), 0444), 0);
+    const mode_t oldMask = ::umask(022);
+    FavFileCopyProcessController c;
+    ASSERT_TRUE(c.beginCopyFiles({P(privatePhoto), P(sharedPhoto), P(readOnlyPhoto)}, dst.path(), nullptr));
+    waitForCopy(c);
+    ::umask(oldMask);
+    const auto modeOf = [](const QString& path) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+    };
+    // A photo others may not read gives a copy they may not read either; the user's mask still holds.
+    EXPECT_EQ(modeOf(dst.filePath("private.jpg")), 0600);
+    EXPECT_EQ(modeOf(dst.filePath("shared.jpg")), 0644);
+    EXPECT_EQ(modeOf(dst.filePath("kept.jpg")), 0444);
+    EXPECT_EQ(readAll(dst.filePath("private.jpg")), "p");
+}
+
 TEST(FavoritesCopy, AFolderWithNoRoomLeftStopsTheCopyAtTheFirstFile)
 {
     QTemporaryDir src, dst;
