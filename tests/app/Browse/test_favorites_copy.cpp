@@ -9,6 +9,7 @@
 #include "appkit/Window.h"
 
 #include "foundation/FileNames.h"
+#include "foundation/FileReplace.h"
 #include "foundation/RunLoop.h"
 
 #include "../../support/FaultInjection.h"
@@ -21,6 +22,7 @@
 #include <cstdio>
 #include <string>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
@@ -161,6 +163,45 @@ TEST(FavoritesCopy, ACopyIsNoMoreOpenToOthersThanItsPhoto)
     EXPECT_EQ(modeOf(dst.filePath("shared.jpg")), 0644);
     EXPECT_EQ(modeOf(dst.filePath("kept.jpg")), 0444);
     EXPECT_EQ(readAll(dst.filePath("private.jpg")), "p");
+}
+
+TEST(FavoritesCopy, CopiesIntoAFolderThatStoresNoTagsAreToldWithoutThem)
+{
+    QTemporaryDir src, dst;
+    const QString photo = src.filePath("harbour.jpg");
+    ASSERT_NO_FATAL_FAILURE(writeText(photo, "h"));
+    const QByteArray native = QFile::encodeName(photo);
+    if (::setxattr(native.constData(), "user.xdg.tags", "harbour", 7, 0) != 0)
+        GTEST_SKIP() << "this file system stores no tags";
+    const QByteArray sum = kpv::test::checksum(photo);
+    // A stick that stores no tags: the copy is made, and the user hears what it lacks.
+    kpv::setAttributeSetterForTesting([](int, const char*, const void*, size_t, int) {
+        errno = EOPNOTSUPP;
+        return -1;
+    });
+    FavFileCopyProcessController c;
+    std::vector<QString> reports;
+    c.setReportBlock([&](const QString& m) { reports.push_back(m); });
+    ASSERT_TRUE(c.beginCopyFiles({P(photo)}, dst.path(), nullptr));
+    waitForCopy(c);
+    kpv::setAttributeSetterForTesting(nullptr);
+    EXPECT_EQ(readAll(dst.filePath("harbour.jpg")), "h");
+    EXPECT_TRUE(c.failedFiles().isEmpty());
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_TRUE(reports[0].startsWith(QLatin1String("Some copies were made without their tags and comments.\n")))
+        << reports[0].toStdString();
+    EXPECT_TRUE(reports[0].contains(QLatin1String("harbour.jpg: its tags and comments could not be kept there")))
+        << reports[0].toStdString();
+    EXPECT_TRUE(reports[0].endsWith(QLatin1String("The originals are unchanged."))) << reports[0].toStdString();
+    EXPECT_EQ(kpv::test::checksum(photo), sum);
+    char tags[16] = {};
+    EXPECT_EQ(::getxattr(native.constData(), "user.xdg.tags", tags, sizeof tags), 7);
+
+    // Where tags are kept, nothing is told.
+    reports.clear();
+    ASSERT_TRUE(c.beginCopyFiles({P(photo)}, dst.path(), nullptr));
+    waitForCopy(c);
+    EXPECT_TRUE(reports.empty());
 }
 
 TEST(FavoritesCopy, AFolderWithNoRoomLeftStopsTheCopyAtTheFirstFile)
