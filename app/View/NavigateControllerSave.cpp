@@ -279,7 +279,12 @@ bool NavigateController::beginDraggingSessionAtIndex(qsizetype index)
                 if (saveAs)
                     nextTurn(guarded(m_self, [this] { saveAsCurFile(true, {}); }));
                 else
-                    beginSaveCurFileToPath(path, {});
+                    // A write that fails is told as when the photo is left: the file is as it
+                    // was, and the turn stays until the user says where it goes.
+                    beginSaveCurFileToPath(path, guarded(m_self, [this](int result) {
+                                               if (result == NavigateSaveFileSession::Failed && m_host)
+                                                   tellTurnNotWritten(true, [](int) {});
+                                           }));
             }));
         return true;
     }

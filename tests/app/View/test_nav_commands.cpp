@@ -1253,6 +1253,41 @@ TEST_F(CommandTest, TurnThatCannotBeWrittenIsToldAndKeptUntilTheUserLetsItGo)
     EXPECT_EQ(commandHost->alerts.size(), 1);
 }
 
+TEST_F(CommandTest, SavingATurnBeforeDraggingItOutTellsAWriteThatFailed)
+{
+    openReal({"a.png", "b.png"});
+    LMNavFileInfoPtr info = controller->curFileInfo();
+    info->setImage(std::make_shared<LMImage>(pattern(), info->imgBaseInfo()), false, 1, 0);
+    view.rotate(2);
+    view.endRotate();
+    const QByteArray before = kpv::test::checksum(paths[0].path());
+
+    // "Save" in the drag's question onto a full disk: the user hears the write failed and may
+    // save elsewhere (here the panel is cancelled); the file is as it was and the turn is kept.
+    commandHost->alertAnswer = 1;
+    {
+        kpv::test::FileSizeLimit fullDisk(16);
+        EXPECT_TRUE(controller->beginDraggingSessionAtIndex(0));
+        for (int i = 0; i < 4; ++i)
+            finishSaves();
+    }
+    ASSERT_EQ(commandHost->alerts.size(), 2) << commandHost->alerts.join("; ").toStdString();
+    EXPECT_TRUE(commandHost->alerts[0].endsWith("|IDS_Save|IDS_Cancel")) << commandHost->alerts[0].toStdString();
+    EXPECT_EQ(commandHost->alerts[1], "IDS_FailedSaveTurn|IDS_SAVEAS|IDS_Cancel");
+    EXPECT_FALSE(commandHost->informatives[1].isEmpty());
+    EXPECT_EQ(commandHost->saveAsPanels, 1);
+    EXPECT_TRUE(view.angleRotate().isRotatedOrFlipped());
+    EXPECT_EQ(kpv::test::checksum(paths[0].path()), before);
+    EXPECT_EQ(kpv::test::entriesOf(dir.path()), (QStringList{"a.png", "b.png"}));
+
+    // Where the write succeeds nothing more is said.
+    commandHost->alerts.clear();
+    EXPECT_TRUE(controller->beginDraggingSessionAtIndex(0));
+    finishSaves();
+    EXPECT_EQ(commandHost->alerts.size(), 1);
+    EXPECT_NE(kpv::test::checksum(paths[0].path()), before);
+}
+
 TEST_F(CommandTest, TurnOnARealFullDiskIsToldWithTheReason)
 {
     const QString mountPoint = dir.filePath("disk");
