@@ -1288,6 +1288,32 @@ TEST_F(CommandTest, SavingATurnBeforeDraggingItOutTellsAWriteThatFailed)
     EXPECT_NE(kpv::test::checksum(paths[0].path()), before);
 }
 
+TEST_F(CommandTest, ATurnSavedAsANewFileOnLeavingIsNotAskedAboutAgain)
+{
+    openReal({"a.gif", "b.png"});
+    LMNavFileInfoPtr info = controller->curFileInfo();
+    info->setImage(std::make_shared<LMImage>(pattern(), info->imgBaseInfo()), false, 1, 0);
+    view.rotate(2);
+    view.endRotate();
+    const QByteArray before = kpv::test::checksum(paths[0].path());
+
+    // Quit: the GIF cannot take the turn, the user saves it under another name.
+    commandHost->alertAnswer = 1;
+    commandHost->saveAsPath = dir.filePath("a-turned.png");
+    int outcome = -1;
+    controller->checkAndSaveCurFile(false, [&](int o) { outcome = o; });
+    for (int i = 0; i < 4; ++i)
+        finishSaves();
+    EXPECT_EQ(outcome, 5);
+    EXPECT_EQ(QImage(commandHost->saveAsPath).size(), QSize(2, 3));
+
+    // The window closing as the program quits checks again: the turn is in the new file.
+    controller->checkAndSaveCurFile(false, [&](int o) { outcome = o; });
+    EXPECT_EQ(outcome, 0);
+    EXPECT_EQ(commandHost->alerts.size(), 1) << commandHost->alerts.join("; ").toStdString();
+    EXPECT_EQ(kpv::test::checksum(paths[0].path()), before);
+}
+
 TEST_F(CommandTest, TurnOnARealFullDiskIsToldWithTheReason)
 {
     const QString mountPoint = dir.filePath("disk");
