@@ -134,11 +134,12 @@ bool FavFileCopyProcessController::beginCopyFiles(const QList<LMPathString>& fil
             if (o->isCancelled())
                 return;
             QString error;
-            const bool copied = !copyFile(path, directory, &error).isEmpty();
+            bool tagsLeftOut = false;
+            const bool copied = !copyFile(path, directory, &error, &tagsLeftOut).isEmpty();
             kpv::RunLoop::performOnMainThread(
-                [self, path, copied, error, generation] {
+                [self, path, copied, error, tagsLeftOut, generation] {
                     if (auto s = self.lock(); s && *s)
-                        (*s)->didCopyOneFile(path, copied, error, generation);
+                        (*s)->didCopyOneFile(path, copied, error, tagsLeftOut, generation);
                 },
                 false);
         });
@@ -151,7 +152,8 @@ bool FavFileCopyProcessController::beginCopyFiles(const QList<LMPathString>& fil
     return true;
 }
 
-QString FavFileCopyProcessController::copyFile(const LMPathString& filePath, const QString& directory, QString* error)
+QString FavFileCopyProcessController::copyFile(const LMPathString& filePath, const QString& directory, QString* error,
+                                              bool* tagsLeftOut)
 {
     const QString name = LMPathString::lastPathComponent(filePath.path());
     // Another writer may take the free name before we write; the copy never replaces a file, so
@@ -162,7 +164,7 @@ QString FavFileCopyProcessController::copyFile(const LMPathString& filePath, con
             break;
         // By the names' bytes, so a name that is not UTF-8 is copied like any other.
         bool taken = false;
-        if (kpv::copyFileToNewName(filePath.path(), target, &taken, error))
+        if (kpv::copyFileToNewName(filePath.path(), target, &taken, error, tagsLeftOut))
             return target;
         if (!taken)
             return {}; // the source is gone or unreadable, or the folder refuses the write
@@ -181,13 +183,15 @@ QStringList FavFileCopyProcessController::failedFiles() const
 }
 
 void FavFileCopyProcessController::didCopyOneFile(const LMPathString& path, bool copied, const QString& error,
-                                                  int generation)
+                                                  bool tagsLeftOut, int generation)
 {
     if (!m_running || generation != m_generation)
         return;
     ++m_finishCount;
     if (!copied)
         m_failures.add(path, error);
+    else if (tagsLeftOut)
+        m_failures.addNote(path, kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_TagsNotKeptThere")));
     updateProgressUI();
     if (m_failures.stoppedForRoom() && m_finishCount < fileCount()) {
         // The folder is out of room: every later copy would fail the same way.
@@ -243,11 +247,13 @@ void FavFileCopyProcessController::endCopy(bool cancelled)
     }
     // Failures are told once, after the sheet has closed; a cancelled run reports the files that
     // failed before the cancel.
-    if (!m_failures.isEmpty() && m_report)
-        m_report((m_failures.size() == 1
-                      ? kpv::Bundle::mainBundle().localizedString(QStringLiteral("IDS_FavCopyFailedOne"))
-                      : kpv::Bundle::mainBundle().localizedStringWithFormat(QStringLiteral("IDS_FavCopyFailedCount"),
-                                                                            long(m_failures.size()))) +
+    // Copies made without the tags and comments their photos carry are told with them.
+    const kpv::Bundle& bundle = kpv::Bundle::mainBundle();
+    if ((!m_failures.isEmpty() || m_failures.hasNotes()) && m_report)
+        m_report((m_failures.isEmpty()       ? bundle.localizedString(QStringLiteral("IDS_FavCopiesLackTags"))
+                  : m_failures.size() == 1 ? bundle.localizedString(QStringLiteral("IDS_FavCopyFailedOne"))
+                                           : bundle.localizedStringWithFormat(QStringLiteral("IDS_FavCopyFailedCount"),
+                                                                              long(m_failures.size()))) +
                  QLatin1Char('\n') + m_failures.details());
     (void)cancelled;
 }

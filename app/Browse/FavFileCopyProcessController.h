@@ -43,8 +43,10 @@ public:
     void cancelButtonClicked();
 
     // Copies one file into the folder under a free name; the new path, or empty on failure with
-    // *error (when given) saying why.
-    static QString copyFile(const LMPathString& filePath, const QString& directory, QString* error = nullptr);
+    // *error (when given) saying why. *tagsLeftOut (when given) tells whether the folder could
+    // not take the file's tags and comments along.
+    static QString copyFile(const LMPathString& filePath, const QString& directory, QString* error = nullptr,
+                            bool* tagsLeftOut = nullptr);
 
     long finishCount() const { return m_finishCount; }
     long fileCount() const { return static_cast<long>(m_filePaths.size()); }
@@ -56,7 +58,7 @@ public:
 
 private:
     void loadWindow();
-    void didCopyOneFile(const LMPathString& path, bool copied, const QString& error, int generation);
+    void didCopyOneFile(const LMPathString& path, bool copied, const QString& error, bool tagsLeftOut, int generation);
     void updateProgressUI();
     void endCopy(bool cancelled);
 

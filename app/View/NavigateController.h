@@ -343,6 +343,8 @@ public:
     // Puts the view upright again; a file another program changed while the turn was pending is
     // read again then.
     void letTurnGo(LMImageViewModel *view);
+    // Save As for a turn the user is asked about; `finish` gets outcome 5, 6 or 7.
+    void saveTurnAs(bool navToSavedFile, std::function<void(int)> finish);
     // Always true: either the drag starts or the user is asked to save the turn first.
     bool beginDraggingSessionAtIndex(qsizetype index);
     // Copy (1) when dropped outside the application (context 0), none (0) inside.

@@ -194,9 +194,7 @@ void NavigateController::checkAndSaveCurFile(bool navToSavedFile, bool cancelAlt
                     finish(4);
                     return;
                 }
-                nextTurn(guarded(m_self, [this, navToSavedFile, finish] {
-                    saveAsCurFile(navToSavedFile, [finish](int r) { finish(r == 0 ? 5 : (r == -2 ? 7 : 6)); });
-                }));
+                nextTurn(guarded(m_self, [this, navToSavedFile, finish] { saveTurnAs(navToSavedFile, finish); }));
             }),
             // "Continue" lets the turn go: Esc must not.
             cancelAlternateButton ? kpv::AlertEscape::Alternate : kpv::AlertEscape::Dismiss);
@@ -225,9 +223,7 @@ void NavigateController::tellTurnNotWritten(bool navToSavedFile, std::function<v
         m_host->localizedString(QStringLiteral("IDS_Cancel")), m_host->localizedString(QStringLiteral("IDS_DontSave")),
         reason, guarded(m_self, [this, navToSavedFile, finish](int code) {
             if (code == 1) {
-                nextTurn(guarded(m_self, [this, navToSavedFile, finish] {
-                    saveAsCurFile(navToSavedFile, [finish](int r) { finish(r == 0 ? 5 : (r == -2 ? 7 : 6)); });
-                }));
+                nextTurn(guarded(m_self, [this, navToSavedFile, finish] { saveTurnAs(navToSavedFile, finish); }));
             } else if (code == -1) {
                 // The user lets the turn go: nothing is left to ask about when the window closes.
                 letTurnGo(currentView());
@@ -236,6 +232,17 @@ void NavigateController::tellTurnNotWritten(bool navToSavedFile, std::function<v
                 finish(7); // the file and its turn stay
             }
         }));
+}
+
+void NavigateController::saveTurnAs(bool navToSavedFile, std::function<void(int)> finish)
+{
+    saveAsCurFile(navToSavedFile, [weak = std::weak_ptr<NavigateController *>(m_self), navToSavedFile, finish](int r) {
+        // Saved under another name while this photo stays: the turn is in the new file, so a
+        // later check (the window closing as the program quits) does not ask about it again.
+        if (const auto self = weak.lock(); r == 0 && !navToSavedFile && self && *self)
+            (*self)->letTurnGo((*self)->currentView());
+        finish(r == 0 ? 5 : (r == -2 ? 7 : 6));
+    });
 }
 
 void NavigateController::letTurnGo(LMImageViewModel *view)
@@ -279,7 +286,12 @@ bool NavigateController::beginDraggingSessionAtIndex(qsizetype index)
                 if (saveAs)
                     nextTurn(guarded(m_self, [this] { saveAsCurFile(true, {}); }));
                 else
-                    beginSaveCurFileToPath(path, {});
+                    // A write that fails is told as when the photo is left: the file is as it
+                    // was, and the turn stays until the user says where it goes.
+                    beginSaveCurFileToPath(path, guarded(m_self, [this](int result) {
+                                               if (result == NavigateSaveFileSession::Failed && m_host)
+                                                   tellTurnNotWritten(true, [](int) {});
+                                           }));
             }));
         return true;
     }

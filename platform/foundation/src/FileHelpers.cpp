@@ -190,7 +190,8 @@ bool copyFileToNewName(const QString& from, const QString& to, bool* nameTaken, 
     }
     std::string temp;
     const QByteArray target = encodeFileName(to);
-    const int out = MFileCreateBeside(target.toStdString(), 0666, &temp);
+    // The copy is no more open to others than the photo: a private one stays private.
+    const int out = MFileCreateBeside(target.toStdString(), st.st_mode & 0777, &temp);
     if (out < 0) {
         const int err = errno;
         ::close(in);

@@ -9,6 +9,7 @@
 #include "appkit/Window.h"
 
 #include "foundation/FileNames.h"
+#include "foundation/FileReplace.h"
 #include "foundation/RunLoop.h"
 
 #include "../../support/FaultInjection.h"
@@ -21,6 +22,7 @@
 #include <cstdio>
 #include <string>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
@@ -133,6 +135,73 @@ TEST(FavoritesCopy, RunCopiesAllCreatesFolderAndReportsFailuresOnce)
     EXPECT_TRUE(report.contains(QLatin1String("not a regular file"))) << report.toStdString();
     EXPECT_TRUE(report.endsWith(QLatin1String("The originals are unchanged."))) << report.toStdString();
     EXPECT_EQ(QDir(target).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 5);
+}
+
+TEST(FavoritesCopy, ACopyIsNoMoreOpenToOthersThanItsPhoto)
+{
+    QTemporaryDir src, dst;
+    const QString privatePhoto = src.filePath("private.jpg");
+    const QString sharedPhoto = src.filePath("shared.jpg");
+    const QString readOnlyPhoto = src.filePath("kept.jpg");
+    ASSERT_NO_FATAL_FAILURE(writeText(privatePhoto, "p"));
+    ASSERT_NO_FATAL_FAILURE(writeText(sharedPhoto, "s"));
+    ASSERT_NO_FATAL_FAILURE(writeText(readOnlyPhoto, "k"));
+    ASSERT_EQ(::chmod(QFile::encodeName(privatePhoto).constData(), 0600), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(sharedPhoto).constData(), 0664), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(readOnlyPhoto).constData(), 0444), 0);
+    const mode_t oldMask = ::umask(022);
+    FavFileCopyProcessController c;
+    ASSERT_TRUE(c.beginCopyFiles({P(privatePhoto), P(sharedPhoto), P(readOnlyPhoto)}, dst.path(), nullptr));
+    waitForCopy(c);
+    ::umask(oldMask);
+    const auto modeOf = [](const QString& path) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+    };
+    // A photo others may not read gives a copy they may not read either; the user's mask still holds.
+    EXPECT_EQ(modeOf(dst.filePath("private.jpg")), 0600);
+    EXPECT_EQ(modeOf(dst.filePath("shared.jpg")), 0644);
+    EXPECT_EQ(modeOf(dst.filePath("kept.jpg")), 0444);
+    EXPECT_EQ(readAll(dst.filePath("private.jpg")), "p");
+}
+
+TEST(FavoritesCopy, CopiesIntoAFolderThatStoresNoTagsAreToldWithoutThem)
+{
+    QTemporaryDir src, dst;
+    const QString photo = src.filePath("harbour.jpg");
+    ASSERT_NO_FATAL_FAILURE(writeText(photo, "h"));
+    const QByteArray native = QFile::encodeName(photo);
+    if (::setxattr(native.constData(), "user.xdg.tags", "harbour", 7, 0) != 0)
+        GTEST_SKIP() << "this file system stores no tags";
+    const QByteArray sum = kpv::test::checksum(photo);
+    // A stick that stores no tags: the copy is made, and the user hears what it lacks.
+    kpv::setAttributeSetterForTesting([](int, const char*, const void*, size_t, int) {
+        errno = EOPNOTSUPP;
+        return -1;
+    });
+    FavFileCopyProcessController c;
+    std::vector<QString> reports;
+    c.setReportBlock([&](const QString& m) { reports.push_back(m); });
+    ASSERT_TRUE(c.beginCopyFiles({P(photo)}, dst.path(), nullptr));
+    waitForCopy(c);
+    kpv::setAttributeSetterForTesting(nullptr);
+    EXPECT_EQ(readAll(dst.filePath("harbour.jpg")), "h");
+    EXPECT_TRUE(c.failedFiles().isEmpty());
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_TRUE(reports[0].startsWith(QLatin1String("Some copies were made without their tags and comments.\n")))
+        << reports[0].toStdString();
+    EXPECT_TRUE(reports[0].contains(QLatin1String("harbour.jpg: its tags and comments could not be kept there")))
+        << reports[0].toStdString();
+    EXPECT_TRUE(reports[0].endsWith(QLatin1String("The originals are unchanged."))) << reports[0].toStdString();
+    EXPECT_EQ(kpv::test::checksum(photo), sum);
+    char tags[16] = {};
+    EXPECT_EQ(::getxattr(native.constData(), "user.xdg.tags", tags, sizeof tags), 7);
+
+    // Where tags are kept, nothing is told.
+    reports.clear();
+    ASSERT_TRUE(c.beginCopyFiles({P(photo)}, dst.path(), nullptr));
+    waitForCopy(c);
+    EXPECT_TRUE(reports.empty());
 }
 
 TEST(FavoritesCopy, AFolderWithNoRoomLeftStopsTheCopyAtTheFirstFile)

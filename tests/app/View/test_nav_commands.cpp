@@ -1253,6 +1253,67 @@ TEST_F(CommandTest, TurnThatCannotBeWrittenIsToldAndKeptUntilTheUserLetsItGo)
     EXPECT_EQ(commandHost->alerts.size(), 1);
 }
 
+TEST_F(CommandTest, SavingATurnBeforeDraggingItOutTellsAWriteThatFailed)
+{
+    openReal({"a.png", "b.png"});
+    LMNavFileInfoPtr info = controller->curFileInfo();
+    info->setImage(std::make_shared<LMImage>(pattern(), info->imgBaseInfo()), false, 1, 0);
+    view.rotate(2);
+    view.endRotate();
+    const QByteArray before = kpv::test::checksum(paths[0].path());
+
+    // "Save" in the drag's question onto a full disk: the user hears the write failed and may
+    // save elsewhere (here the panel is cancelled); the file is as it was and the turn is kept.
+    commandHost->alertAnswer = 1;
+    {
+        kpv::test::FileSizeLimit fullDisk(16);
+        EXPECT_TRUE(controller->beginDraggingSessionAtIndex(0));
+        for (int i = 0; i < 4; ++i)
+            finishSaves();
+    }
+    ASSERT_EQ(commandHost->alerts.size(), 2) << commandHost->alerts.join("; ").toStdString();
+    EXPECT_TRUE(commandHost->alerts[0].endsWith("|IDS_Save|IDS_Cancel")) << commandHost->alerts[0].toStdString();
+    EXPECT_EQ(commandHost->alerts[1], "IDS_FailedSaveTurn|IDS_SAVEAS|IDS_Cancel");
+    EXPECT_FALSE(commandHost->informatives[1].isEmpty());
+    EXPECT_EQ(commandHost->saveAsPanels, 1);
+    EXPECT_TRUE(view.angleRotate().isRotatedOrFlipped());
+    EXPECT_EQ(kpv::test::checksum(paths[0].path()), before);
+    EXPECT_EQ(kpv::test::entriesOf(dir.path()), (QStringList{"a.png", "b.png"}));
+
+    // Where the write succeeds nothing more is said.
+    commandHost->alerts.clear();
+    EXPECT_TRUE(controller->beginDraggingSessionAtIndex(0));
+    finishSaves();
+    EXPECT_EQ(commandHost->alerts.size(), 1);
+    EXPECT_NE(kpv::test::checksum(paths[0].path()), before);
+}
+
+TEST_F(CommandTest, ATurnSavedAsANewFileOnLeavingIsNotAskedAboutAgain)
+{
+    openReal({"a.gif", "b.png"});
+    LMNavFileInfoPtr info = controller->curFileInfo();
+    info->setImage(std::make_shared<LMImage>(pattern(), info->imgBaseInfo()), false, 1, 0);
+    view.rotate(2);
+    view.endRotate();
+    const QByteArray before = kpv::test::checksum(paths[0].path());
+
+    // Quit: the GIF cannot take the turn, the user saves it under another name.
+    commandHost->alertAnswer = 1;
+    commandHost->saveAsPath = dir.filePath("a-turned.png");
+    int outcome = -1;
+    controller->checkAndSaveCurFile(false, [&](int o) { outcome = o; });
+    for (int i = 0; i < 4; ++i)
+        finishSaves();
+    EXPECT_EQ(outcome, 5);
+    EXPECT_EQ(QImage(commandHost->saveAsPath).size(), QSize(2, 3));
+
+    // The window closing as the program quits checks again: the turn is in the new file.
+    controller->checkAndSaveCurFile(false, [&](int o) { outcome = o; });
+    EXPECT_EQ(outcome, 0);
+    EXPECT_EQ(commandHost->alerts.size(), 1) << commandHost->alerts.join("; ").toStdString();
+    EXPECT_EQ(kpv::test::checksum(paths[0].path()), before);
+}
+
 TEST_F(CommandTest, TurnOnARealFullDiskIsToldWithTheReason)
 {
     const QString mountPoint = dir.filePath("disk");
