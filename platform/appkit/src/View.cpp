@@ -134,7 +134,16 @@ protected:
         QPixmap picture(part.size() * dpr);
         picture.setDevicePixelRatio(dpr);
         picture.fill(Qt::transparent);
-        m_widget->render(&picture, QPoint(), QRegion(part), QWidget::DrawChildren);
+        {
+            // The part's top left at the picture's, as when a fade's picture is taken. Asked for
+            // the part as a region, the toolkit placed it twice over from inside this view's own
+            // drawing: a part away from the view's corner showed what lies that far to its lower
+            // right.
+            QPainter inPicture(&picture);
+            inPicture.translate(-part.topLeft());
+            inPicture.setClipRect(part);
+            m_widget->render(&inPicture, QPoint(), QRegion(), QWidget::DrawChildren);
+        }
         painter->save();
         painter->setOpacity(m_opacity);
         painter->drawPixmap(part.topLeft(), picture);

@@ -10,6 +10,10 @@
 #include "foundation/RunLoop.h"
 
 #include <QAction>
+#include <QBackingStore>
+#include <QCoreApplication>
+#include <QImage>
+#include <QWidget>
 #include <QKeySequence>
 #include <QMenu>
 #include <gtest/gtest.h>
@@ -221,6 +225,50 @@ TEST(ViewAnimation, AContainerFadesItsSubviewsWhereTheyLie)
     const QImage shown = w.contentView()->renderToImage(1.0);
     EXPECT_EQ(shown.pixelColor(14, 49), QColor(255, 0, 0));
     EXPECT_EQ(shown.pixelColor(186, 49), QColor(0, 0, 255));
+    RunLoop::main().setClock(nullptr);
+}
+
+// A view that has faded in and rests, holding a page that faded in too (a mode over the window
+// and its page): a repaint of a part away from the window's corner, as the page's fade leaves
+// behind, shows that part where it lies. It showed the page's picture shifted up and left by the
+// part's corner, and kept it so until the next full repaint.
+TEST(ViewAnimation, APartRepaintedInAFadedViewShowsWhereItLies)
+{
+    class Filled : public View {
+    public:
+        Filled(const Rect& frame, Color colour) : View(frame), m_colour(colour) {}
+        void drawRect(const Rect&) override { GraphicsContext::current()->fillRect(bounds(), m_colour); }
+        Color m_colour;
+    };
+    ManualClock clock;
+    RunLoop::main().setClock(&clock);
+    Window w(Rect(0, 0, 300, 200), TitledWindowMask);
+    w.orderFront();
+    auto* mode = new View(Rect(0, 0, 300, 200));
+    auto* page = new View(Rect(0, 0, 300, 200));
+    page->addSubview(new Filled(Rect(120, 60, 100, 80), Color(1, 0, 0)));
+    page->addSubview(new Filled(Rect(130, 4, 40, 20), Color(0, 0, 1)));
+    mode->addSubview(page);
+    w.contentView()->addSubview(mode);
+    mode->setAlphaValue(0);
+    page->setAlphaValue(0);
+    mode->animateAlphaValue(1.0, 0.3);
+    page->animateAlphaValue(1.0, 0.3);
+    for (int step = 0; step < 30; ++step) {
+        clock.advance(1.0 / 60);
+        QCoreApplication::processEvents();
+    }
+    ASSERT_FALSE(page->isAnimatingAlpha());
+    QWidget* window = w.widget();
+    auto* store = dynamic_cast<QImage*>(window->backingStore()->paintDevice());
+    ASSERT_NE(store, nullptr);
+    auto shows = [&] { return store->copy(QRect(QPoint(0, 0), window->size())).convertToFormat(QImage::Format_RGB32); };
+    const QImage whole = window->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(whole.pixelColor(page->widget()->mapTo(window, QPoint(170, 100))), QColor(255, 0, 0));
+    // The part the red square covers, in squares of 16 as a fade's picture has it.
+    page->widget()->update(QRect(112, 48, 112, 96));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shows(), whole);
     RunLoop::main().setClock(nullptr);
 }
 
