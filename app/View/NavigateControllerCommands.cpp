@@ -599,8 +599,16 @@ void NavigateController::setCurFileToDesktop()
         return;
     }
     beginSaveCurFileToPath(target, guarded(m_self, [this, target](int result) {
-                               if (result == 0)
+                               if (result == NavigateSaveFileSession::Done) {
                                    setDesktopImageForFile(target);
+                               } else if (result == NavigateSaveFileSession::Failed && m_host) {
+                                   // The turned copy could not be written (a full disk): the
+                                   // desktop keeps its picture, and the user hears why.
+                                   m_host->beginAlertSheet(
+                                       m_host->localizedString(QStringLiteral("IDS_FailedSetDesktop")),
+                                       m_host->localizedString(QStringLiteral("IDS_OK")), QString(), QString(),
+                                       navigateSaveFileSession()->lastError(), nullptr);
+                               }
                            }));
 }
 

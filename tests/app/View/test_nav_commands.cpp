@@ -638,10 +638,10 @@ TEST_F(CommandTest, DesktopPictureKeepsTheOldCopyUnlessTheNewOneWasSet)
     EXPECT_TRUE(QFile::exists(next));
 }
 
-// No cache folder can be made (the temporary folder's disk is full or read-only): a photo that
-// the desktop takes as it is still becomes the picture; a turned one, which needs a copy, says
-// why it cannot, where it used to do nothing at all.
-TEST_F(CommandTest, DesktopPictureWithoutATemporaryFolder)
+// No cache folder can be made (the temporary folder's disk is full or read-only), or its copy
+// cannot be written: a photo that the desktop takes as it is still becomes the picture; a turned
+// one, which needs a copy, says why it cannot, where it used to do nothing at all.
+TEST_F(CommandTest, DesktopPictureWithoutRoomForItsCopy)
 {
     const QString blocker = dir.filePath("private");
     QFile file(blocker);
@@ -665,6 +665,25 @@ TEST_F(CommandTest, DesktopPictureWithoutATemporaryFolder)
     EXPECT_EQ(commandHost->informatives.value(0), "IDS_DesktopCopyNoFolder");
     EXPECT_TRUE(commandHost->workspace.desktopImage.isEmpty());
     EXPECT_EQ(rgb(QImage(paths[0].path())), rgb(pattern())) << "the photo is unchanged";
+
+    // The folder is there but its disk is full: the turned copy cannot be written, and that is
+    // told too, where nothing at all was said.
+    ASSERT_TRUE(QFile::remove(blocker));
+    commandHost->alerts.clear();
+    commandHost->informatives.clear();
+    const QByteArray before = kpv::test::checksum(paths[0].path());
+    {
+        kpv::test::FileSizeLimit fullDisk(16);
+        controller->setCurFileToDesktop();
+        for (int i = 0; i < 4; ++i)
+            finishSaves();
+    }
+    ASSERT_EQ(commandHost->alerts.size(), 1) << commandHost->alerts.join("; ").toStdString();
+    EXPECT_TRUE(commandHost->alerts[0].startsWith("IDS_FailedSetDesktop|IDS_OK|"));
+    EXPECT_FALSE(commandHost->informatives.value(0).isEmpty());
+    EXPECT_TRUE(commandHost->workspace.desktopImage.isEmpty());
+    EXPECT_EQ(kpv::test::checksum(paths[0].path()), before);
+    EXPECT_TRUE(view.angleRotate().isRotatedOrFlipped()) << "the turn is kept";
 }
 
 TEST_F(CommandTest, RevealSaysSoWhenNoFileManagerStarts)
