@@ -259,10 +259,12 @@ Trash::Result Trash::moveToTrash(const QByteArray& nativePath)
     }
 
     const QByteArray target = trash + "/files/" + entry;
-    if (::rename(path.constData(), target.constData()) != 0) {
+    // Whatever another program put under the name since it was found free stays there.
+    if (!renameWithoutReplacing(path, target)) {
         const int moveError = errno;
         ::unlink(infoPath.constData());
-        return failure(path, systemError(moveError));
+        return failure(path, moveError == EEXIST ? QStringLiteral("another file took its name in the trash meanwhile")
+                                                 : systemError(moveError));
     }
     Result r;
     r.ok = true;
