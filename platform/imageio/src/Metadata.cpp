@@ -351,23 +351,33 @@ void fillFromXmp(const Exiv2::XmpData& xmp, QVariantMap& exifDict, QVariantMap& 
 
 namespace {
 
-// The EXIF block and XMP packet of a BigTIFF file, which the metadata library cannot open: its
-// tags restated in the classic layout. False when the file is no BigTIFF; `readable`, when
-// given, tells whether its first directory lies within the bytes.
-bool readBigTiff(const QByteArray& file, Exiv2::ExifData* exif, Exiv2::XmpData* xmp, bool* readable = nullptr)
-{
-    if (!isBigTiff(file))
-        return false;
-    QByteArray packet;
-    const QByteArray classic = classicTiffFromBigTiff(file, &packet);
-    if (readable)
-        *readable = !classic.isEmpty();
-    if (!classic.isEmpty())
-        Exiv2::ExifParser::decode(*exif, reinterpret_cast<const Exiv2::byte*>(classic.constData()), uint32_t(classic.size()));
-    if (!packet.isEmpty() && Exiv2::XmpParser::decode(*xmp, packet.toStdString()) != 0)
-        xmp->clear();
-    return true;
-}
+// A file's EXIF and XMP: as the metadata library reads them, or, for a BigTIFF, which it cannot
+// open, restated in the classic layout. `ok` is false when neither reads the file (a BigTIFF
+// whose first directory lies outside its bytes among them).
+struct FileMetadata {
+    explicit FileMetadata(const QByteArray& file)
+    {
+        if (!isBigTiff(file)) {
+            image = openImage(file);
+            ok = image != nullptr;
+            return;
+        }
+        QByteArray packet;
+        const QByteArray classic = classicTiffFromBigTiff(file, &packet);
+        ok = !classic.isEmpty();
+        if (ok)
+            Exiv2::ExifParser::decode(bigExif, reinterpret_cast<const Exiv2::byte*>(classic.constData()), uint32_t(classic.size()));
+        if (!packet.isEmpty() && Exiv2::XmpParser::decode(bigXmp, packet.toStdString()) != 0)
+            bigXmp.clear();
+    }
+    const Exiv2::ExifData& exif() const { return image ? image->exifData() : bigExif; }
+    const Exiv2::XmpData& xmp() const { return image ? image->xmpData() : bigXmp; }
+
+    std::unique_ptr<Exiv2::Image> image;
+    Exiv2::ExifData bigExif;
+    Exiv2::XmpData bigXmp;
+    bool ok = false;
+};
 
 }  // namespace
 
@@ -375,15 +385,10 @@ QVariantMap readMetadata(const QByteArray& file)
 {
     QVariantMap top;
     try {
-        Exiv2::ExifData bigExif;
-        Exiv2::XmpData bigXmp;
-        std::unique_ptr<Exiv2::Image> image;
-        if (!readBigTiff(file, &bigExif, &bigXmp)) {
-            image = openImage(file);
-            if (!image)
-                return top;
-        }
-        const Exiv2::ExifData& exif = image ? image->exifData() : bigExif;
+        const FileMetadata metadata(file);
+        if (!metadata.ok)
+            return top;
+        const Exiv2::ExifData& exif = metadata.exif();
         QVariantMap exifDict, tiffDict, gpsDict, auxDict;
         for (const Exiv2::Exifdatum& d : exif) {
             const std::string group = d.groupName();
@@ -395,7 +400,7 @@ QVariantMap readMetadata(const QByteArray& file)
                 target->insert(QString::fromStdString(d.tagName()), v);
         }
         readGps(exif, gpsDict);
-        fillFromXmp(image ? image->xmpData() : bigXmp, exifDict, tiffDict, gpsDict);
+        fillFromXmp(metadata.xmp(), exifDict, tiffDict, gpsDict);
         if (exifDict.contains(kCGImagePropertyExifAuxLensModel))
             auxDict.insert(kCGImagePropertyExifAuxLensModel, exifDict.value(kCGImagePropertyExifAuxLensModel));
         if (const int o = tiffDict.value(kCGImagePropertyTIFFOrientation).toInt(); o >= 1 && o <= 8)
@@ -425,19 +430,10 @@ QVariantMap readMetadata(const QByteArray& file)
 std::optional<int> readOrientation(const QByteArray& bytes)
 {
     try {
-        Exiv2::ExifData bigExif;
-        Exiv2::XmpData bigXmp;
-        std::unique_ptr<Exiv2::Image> image;
-        bool readable = true;
-        if (readBigTiff(bytes, &bigExif, &bigXmp, &readable)) {
-            if (!readable)
-                return std::nullopt;
-        } else {
-            image = openImage(bytes);
-            if (!image)
-                return std::nullopt;
-        }
-        const Exiv2::ExifData& exif = image ? image->exifData() : bigExif;
+        const FileMetadata metadata(bytes);
+        if (!metadata.ok)
+            return std::nullopt;
+        const Exiv2::ExifData& exif = metadata.exif();
         const auto it = exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
         if (it == exif.end() || it->count() < 1)
             return 1;

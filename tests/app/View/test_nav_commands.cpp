@@ -224,6 +224,16 @@ protected:
             QThread::msleep(5);
         }
     }
+    // Turns the shown photo a quarter on screen (a pattern stands in for its decoded picture);
+    // the file's checksum before anything is saved.
+    QByteArray turnShownPhoto()
+    {
+        LMNavFileInfoPtr info = controller->curFileInfo();
+        info->setImage(std::make_shared<LMImage>(pattern(), info->imgBaseInfo()), false, 1, 0);
+        view.rotate(2);
+        view.endRotate();
+        return kpv::test::checksum(paths[0].path());
+    }
     // Lets the save session finish and delivers its result on the main loop.
     void finishSaves()
     {
@@ -1206,11 +1216,7 @@ TEST_F(CommandTest, TurnedMultiPageTiffAsksInsteadOfDroppingPages)
 TEST_F(CommandTest, TurnThatCannotBeWrittenIsToldAndKeptUntilTheUserLetsItGo)
 {
     openReal({"a.png", "b.png"});
-    LMNavFileInfoPtr info = controller->curFileInfo();
-    info->setImage(std::make_shared<LMImage>(pattern(), info->imgBaseInfo()), false, 1, 0);
-    view.rotate(2);
-    view.endRotate();
-    const QByteArray before = kpv::test::checksum(paths[0].path());
+    const QByteArray before = turnShownPhoto();
     // Pumps the main loop until the saves and the steps between them are over.
     auto settle = [&] {
         for (int i = 0; i < 4; ++i)
@@ -1275,11 +1281,7 @@ TEST_F(CommandTest, TurnThatCannotBeWrittenIsToldAndKeptUntilTheUserLetsItGo)
 TEST_F(CommandTest, SavingATurnBeforeDraggingItOutTellsAWriteThatFailed)
 {
     openReal({"a.png", "b.png"});
-    LMNavFileInfoPtr info = controller->curFileInfo();
-    info->setImage(std::make_shared<LMImage>(pattern(), info->imgBaseInfo()), false, 1, 0);
-    view.rotate(2);
-    view.endRotate();
-    const QByteArray before = kpv::test::checksum(paths[0].path());
+    const QByteArray before = turnShownPhoto();
 
     // "Save" in the drag's question onto a full disk: the user hears the write failed and may
     // save elsewhere (here the panel is cancelled); the file is as it was and the turn is kept.
@@ -1310,11 +1312,7 @@ TEST_F(CommandTest, SavingATurnBeforeDraggingItOutTellsAWriteThatFailed)
 TEST_F(CommandTest, ATurnSavedAsANewFileOnLeavingIsNotAskedAboutAgain)
 {
     openReal({"a.gif", "b.png"});
-    LMNavFileInfoPtr info = controller->curFileInfo();
-    info->setImage(std::make_shared<LMImage>(pattern(), info->imgBaseInfo()), false, 1, 0);
-    view.rotate(2);
-    view.endRotate();
-    const QByteArray before = kpv::test::checksum(paths[0].path());
+    const QByteArray before = turnShownPhoto();
 
     // Quit: the GIF cannot take the turn, the user saves it under another name.
     commandHost->alertAnswer = 1;
