@@ -135,7 +135,9 @@ bool FavFileCopyProcessController::beginCopyFiles(const QList<LMPathString>& fil
                 return;
             QString error;
             bool tagsLeftOut = false;
-            const bool copied = !copyFile(path, directory, &error, &tagsLeftOut).isEmpty();
+            // Cancel does not wait for the rest of a large photo.
+            const bool copied =
+                !copyFile(path, directory, &error, &tagsLeftOut, [o] { return o->isCancelled(); }).isEmpty();
             kpv::RunLoop::performOnMainThread(
                 [self, path, copied, error, tagsLeftOut, generation] {
                     if (auto s = self.lock(); s && *s)
@@ -153,7 +155,7 @@ bool FavFileCopyProcessController::beginCopyFiles(const QList<LMPathString>& fil
 }
 
 QString FavFileCopyProcessController::copyFile(const LMPathString& filePath, const QString& directory, QString* error,
-                                              bool* tagsLeftOut)
+                                              bool* tagsLeftOut, const std::function<bool()>& stop)
 {
     const QString name = LMPathString::lastPathComponent(filePath.path());
     // Another writer may take the free name before we write; the copy never replaces a file, so
@@ -164,7 +166,7 @@ QString FavFileCopyProcessController::copyFile(const LMPathString& filePath, con
             break;
         // By the names' bytes, so a name that is not UTF-8 is copied like any other.
         bool taken = false;
-        if (kpv::copyFileToNewName(filePath.path(), target, &taken, error, tagsLeftOut))
+        if (kpv::copyFileToNewName(filePath.path(), target, &taken, error, tagsLeftOut, stop))
             return target;
         if (!taken)
             return {}; // the source is gone or unreadable, or the folder refuses the write
@@ -241,7 +243,8 @@ void FavFileCopyProcessController::endCopy(bool cancelled)
     m_running = false;
     if (m_operationQueue) {
         m_operationQueue->cancelAllOperations();
-        // The running operation is one file copy and never waits for the main thread.
+        // The running operation is one file copy, which stops at the cancel and never waits for
+        // the main thread.
         m_operationQueue->waitUntilAllOperationsAreFinished();
         m_operationQueue.reset();
     }

@@ -39,14 +39,15 @@ public:
     // folder that is a file or cannot be made (reported).
     bool beginCopyFiles(const QList<LMPathString>& filePaths, const QString& directory, kpv::Window* parentWindow);
     bool isCopyingFiles() const { return m_running; }
-    // Cancel: stops the copy after the file being copied; the copies made so far stay.
+    // Cancel: stops the copy at once; the copies made so far stay, the one under way is removed.
     void cancelButtonClicked();
 
     // Copies one file into the folder under a free name; the new path, or empty on failure with
     // *error (when given) saying why. *tagsLeftOut (when given) tells whether the folder could
-    // not take the file's tags and comments along.
+    // not take the file's tags and comments along. Once `stop` (when given) answers true, a copy
+    // under way ends, leaving nothing of it in the folder.
     static QString copyFile(const LMPathString& filePath, const QString& directory, QString* error = nullptr,
-                            bool* tagsLeftOut = nullptr);
+                            bool* tagsLeftOut = nullptr, const std::function<bool()>& stop = {});
 
     long finishCount() const { return m_finishCount; }
     long fileCount() const { return static_cast<long>(m_filePaths.size()); }

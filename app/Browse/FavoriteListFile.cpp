@@ -12,7 +12,10 @@
 
 #include <algorithm>
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -137,7 +140,18 @@ FavoriteListFile::Contents FavoriteListFile::readFile()
     if (!file.exists())
         return {};
     Contents out;
-    if (!file.open(QIODevice::ReadOnly)) {
+    // Never waits on a pipe or a device put in the list's place: the viewer would not start.
+    const int fd = ::open(kpv::encodeFileName(m_filePath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    const int openError = errno;
+    struct stat st {};
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        ::close(fd);
+        out.error = QStringLiteral("the favourites file is not a regular file");
+    } else if (fd < 0) {
+        out.error = QStringLiteral("the favourites file cannot be opened: %1")
+                        .arg(QString::fromLocal8Bit(std::strerror(openError)));
+    } else if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         out.error = QStringLiteral("the favourites file cannot be opened: %1").arg(file.errorString());
     } else if (file.size() > kMaxFileSize) {
         out.error = QStringLiteral("the favourites file is larger than %1 bytes").arg(kMaxFileSize);

@@ -47,6 +47,12 @@ void PhotoBinView::reloadData()
     beginUpdateVisibleItems(false, calcCurFrameRect(), {});
 }
 
+void PhotoBinView::fileListChanged()
+{
+    ++m_fileListNumber;
+    reloadData();
+}
+
 void PhotoBinView::curItemChanged()
 {
     stopAnimationScrollTimer();
@@ -181,14 +187,16 @@ void PhotoBinView::navigateToIndex(std::size_t index)
         return;
     m_targetItemIndex = index == m_curItemIndex ? PhotoBinStripGeometry::kNotFound : index;
     std::weak_ptr<PhotoBinView*> self = m_self;
-    beginUpdateVisibleItems(true, calcFrameRectByIndex(index), [self, index] {
+    // The index is a place in the list as it is now.
+    const std::uint64_t list = m_fileListNumber;
+    beginUpdateVisibleItems(true, calcFrameRectByIndex(index), [self, index, list] {
         auto s = self.lock();
-        if (!s || !*s || index == (*s)->m_curItemIndex)
+        if (!s || !*s || index == (*s)->m_curItemIndex || (*s)->m_fileListNumber != list)
             return;
         LMPerformSelectorWrapper().performWithBlock(
-            [self, index] {
+            [self, index, list] {
                 auto s2 = self.lock();
-                if (!s2 || !*s2 || !(*s2)->m_delegate)
+                if (!s2 || !*s2 || !(*s2)->m_delegate || (*s2)->m_fileListNumber != list)
                     return;
                 (*s2)->m_delegate->photoBinViewCellWasClickedAtIndex(*s2, index, [self, index](bool notNavigated) {
                     auto s3 = self.lock();

@@ -49,6 +49,9 @@ public:
     void setDelegate(PhotoBinViewDelegate* d) { m_delegate = d; }
 
     void reloadData();
+    // The list of files changed: a click whose slide has not reached the navigator yet names a
+    // place in the old list, where another file may stand now, and is dropped; then reloadData.
+    void fileListChanged();
     void curItemChanged();
     void updateItemAtIndex(std::uint64_t index);
     void navigateToIndex(std::size_t index);
@@ -94,6 +97,8 @@ private:
     LMBlockRepeatTimer m_animationScrollTimer;
     // Each slide gets a number; a slide taken over by a newer one ends without navigating.
     std::uint64_t m_slideNumber = 0;
+    // Counts the changes of the file list; a click made before the last one navigates nowhere.
+    std::uint64_t m_fileListNumber = 0;
     // Where the strip is heading: the item the last slide goes to, until the navigator has
     // arrived there (or refused). Wheel notches count on from here, not from the current item.
     std::size_t m_targetItemIndex = PhotoBinStripGeometry::kNotFound;

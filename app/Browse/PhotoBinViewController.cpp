@@ -93,7 +93,7 @@ void PhotoBinViewController::show(bool flag)
 void PhotoBinViewController::resetAllFiles()
 {
     m_photoBinItemDatas.clear();
-    m_photoBinView->reloadData();
+    m_photoBinView->fileListChanged();
 }
 
 std::size_t PhotoBinViewController::indexOfPath(const LMPathString& path) const
@@ -184,7 +184,7 @@ void PhotoBinViewController::didFilesBatchRenamed(const QVariantMap& userInfo)
 void PhotoBinViewController::didChangeFileList()
 {
     m_photoBinItemDatas.clear();
-    m_photoBinView->reloadData();
+    m_photoBinView->fileListChanged();
 }
 
 void PhotoBinViewController::didFavoritesChange(const QVariantMap& userInfo)

@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <functional>
+
 namespace kpv {
 
 // XDG folders of this application ("kestrane-viewer" inside $XDG_CONFIG_HOME, $XDG_DATA_HOME and
@@ -44,8 +46,10 @@ int removeStaleTemporaryFilesOfOwnFolders(const QStringList& more);
 // with *error (when given) saying why; nothing is left behind. The copy takes the tags and comments
 // too (extended attributes of the user's name space); *attributesLeftOut, when given, tells whether
 // some could not be kept (a file system that stores none), the copy made all the same.
+// `stop`, when given, is asked between the pieces of a large copy: once it answers true the copy
+// ends there, false with *error saying so, and the part written is removed.
 bool copyFileToNewName(const QString& from, const QString& to, bool* nameTaken, QString* error = nullptr,
-                       bool* attributesLeftOut = nullptr);
+                       bool* attributesLeftOut = nullptr, const std::function<bool()>& stop = {});
 
 // Orders names as people expect: case-insensitive, runs of digits compared by their value
 // ("img2" before "img10"; "IMG" equals "img"; "01" equals "1" by value, then the shorter run first

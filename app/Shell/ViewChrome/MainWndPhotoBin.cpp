@@ -87,8 +87,12 @@ void MainWndPhotoBin::showPhotoBinView(bool show)
     if (container == m_bar)
         m_bar->setHidden(!show);
     m_controller->show(show);
-    if (show)
+    if (show) {
         m_controller->photoBinView()->curItemChanged();
+        // While it was hidden, the viewer made pictures only for the photos beside the current
+        // one: the cells it shows now get theirs, not the loading mark until the next step.
+        m_navigator.requestPhotoBinThumbnails();
+    }
     if (m_coveredHeightHandler)
         m_coveredHeightHandler(coveredHeight());
 }

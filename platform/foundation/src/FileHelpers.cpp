@@ -166,7 +166,8 @@ int removeStaleTemporaryFiles(const QString& folder)
     return folder.isEmpty() ? 0 : MFileRemoveStaleTemporaries(encodeFileName(folder).toStdString());
 }
 
-bool copyFileToNewName(const QString& from, const QString& to, bool* nameTaken, QString* error, bool* attributesLeftOut)
+bool copyFileToNewName(const QString& from, const QString& to, bool* nameTaken, QString* error, bool* attributesLeftOut,
+                       const std::function<bool()>& stop)
 {
     if (nameTaken)
         *nameTaken = false;
@@ -200,8 +201,16 @@ bool copyFileToNewName(const QString& from, const QString& to, bool* nameTaken, 
     std::vector<char> buffer(1 << 20);
     bool ok = true;
     bool writeFailed = false;
+    bool stopped = false;
     int err = 0;
     for (;;) {
+        // A large photo on a slow disk takes long: whoever waits for the copy to end is not kept
+        // waiting for the rest of it.
+        if (stop && stop()) {
+            ok = false;
+            stopped = true;
+            break;
+        }
         const ssize_t n = ::read(in, buffer.data(), buffer.size());
         if (n < 0 && errno == EINTR)
             continue;
@@ -224,6 +233,11 @@ bool copyFileToNewName(const QString& from, const QString& to, bool* nameTaken, 
     if (!ok) {
         ::close(out);
         ::unlink(temp.c_str());
+        if (stopped) {
+            if (error)
+                *error = QStringLiteral("the copy of %1 was stopped").arg(displayFileName(from));
+            return false;
+        }
         // Which side failed matters to the user: a full or failing destination is not a bad photo.
         return fail(writeFailed ? QStringLiteral("cannot write %1").arg(displayFileName(to))
                                 : QStringLiteral("cannot read %1").arg(displayFileName(from)),

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -154,6 +155,22 @@ TEST_F(FavoriteListFileTest, AnUnreadableListIsMovedAsideBeforeItIsReplaced)
     // The good list is not moved aside at the next save.
     ASSERT_TRUE(file.write({P("/c.png")}));
     EXPECT_EQ(checksum(path() + QStringLiteral(".corrupt")), damaged);
+}
+
+// A pipe put where the list belongs is refused unread instead of holding the viewer's start
+// forever, and the next save sets it aside as it does a damaged list.
+TEST_F(FavoriteListFileTest, APipeInTheListsPlaceIsRefusedWithoutWaiting)
+{
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path()).constData(), 0600), 0);
+    FavoriteListFile file(path());
+    const FavoriteListFile::Contents read = file.read();
+    EXPECT_FALSE(read.error.isEmpty());
+    EXPECT_TRUE(read.paths.isEmpty());
+    ASSERT_TRUE(file.write({P("/b.png")}));
+    EXPECT_EQ(texts(FavoriteListFile(path()).read().paths), QStringList({"/b.png"}));
+    struct stat aside {};
+    ASSERT_EQ(::lstat(QFile::encodeName(path() + QStringLiteral(".corrupt")).constData(), &aside), 0);
+    EXPECT_TRUE(S_ISFIFO(aside.st_mode));
 }
 
 TEST_F(FavoriteListFileTest, AFailedWriteLeavesTheOldListAsItWas)

@@ -282,6 +282,43 @@ TEST(FavoritesCopy, CancelKeepsWhatWasCopiedAndStops)
     EXPECT_EQ(c.finishCount() <= copied, true);
 }
 
+// Cancel while a large photo is being copied stops that copy where it is instead of keeping the
+// window waiting for the rest of it, and leaves no part of it in the folder.
+TEST(FavoritesCopy, CancelStopsALargeCopyUnderWayAndLeavesNothingOfIt)
+{
+    QTemporaryDir src, dst;
+    const QString big = src.filePath(QStringLiteral("panorama.tif"));
+    QByteArray bytes(8 << 20, '\0');
+    for (qsizetype i = 0; i < bytes.size(); i += 4096)
+        bytes[i] = char(i >> 12);
+    ASSERT_NO_FATAL_FAILURE(writeText(big, bytes));
+    const QByteArray before = kpv::test::checksum(big);
+
+    // The worker's copy is asked to stop after its second piece.
+    int asked = 0;
+    QString error;
+    EXPECT_TRUE(FavFileCopyProcessController::copyFile(P(big), dst.path(), &error, nullptr, [&] { return ++asked > 2; })
+                    .isEmpty());
+    EXPECT_EQ(asked, 3) << "the copy stopped at the first piece after the cancel";
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_EQ(kpv::test::entriesOf(dst.path()), QStringList()) << "no part of the stopped copy is left";
+    EXPECT_EQ(kpv::test::checksum(big), before);
+
+    // Through the sheet's Cancel: whatever the folder holds afterwards is whole.
+    const QString small = src.filePath(QStringLiteral("a.jpg"));
+    ASSERT_NO_FATAL_FAILURE(writeText(small, QByteArray(1024, 'a')));
+    FavFileCopyProcessController c;
+    ASSERT_TRUE(c.beginCopyFiles({P(big), P(small)}, dst.path(), nullptr));
+    c.cancelButtonClicked();
+    EXPECT_FALSE(c.isCopyingFiles());
+    drainMainRunLoop();
+    for (const QString& name : kpv::test::entriesOf(dst.path()))
+        EXPECT_EQ(kpv::test::checksum(dst.filePath(name)),
+                  kpv::test::checksum(src.filePath(name)))
+            << name.toStdString();
+    EXPECT_EQ(kpv::test::checksum(big), before);
+}
+
 } // namespace
 
 // Esc on the progress sheet stops the copy as Cancel does.

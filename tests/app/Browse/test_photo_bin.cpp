@@ -347,6 +347,32 @@ TEST_F(PhotoBin, ClicksNavigateAndRefusalsReturnOnAManualClock)
     kpv::RunLoop::main().setClock(nullptr);
 }
 
+// Files that vanish while the strip still slides to a clicked cell move every later file up the
+// list: the click's place now holds another photo, which must not be opened in its stead.
+TEST_F(PhotoBin, AClickSlidingWhileTheListChangesOpensNoOtherPhoto)
+{
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    c->show(true);
+    PhotoBinView* strip = c->photoBinView();
+    strip->navigateToIndex(8); // the cell of /f8.jpg
+    ASSERT_TRUE(strip->isAnimating());
+    nav.paths.erase(nav.paths.begin(), nav.paths.begin() + 3);
+    kpv::NotificationCenter::defaultCenter().postNotification(QStringLiteral("didChangeFileList"));
+    clock.advance(0.5);
+    clock.advance(0);
+    EXPECT_TRUE(nav.navigations.empty()) << "place 8 now holds /f11.jpg";
+    EXPECT_EQ(strip->frame(), strip->calcCurFrameRect());
+
+    // A click made on the new list goes where it was made.
+    strip->navigateToIndex(4);
+    clock.advance(0.5);
+    clock.advance(0);
+    EXPECT_EQ(nav.navigations, std::vector<std::size_t>{4});
+    c->show(false);
+    kpv::RunLoop::main().setClock(nullptr);
+}
+
 // Every notch of the wheel moves one photo, however fast the wheel turns: notches that come while
 // the strip still slides, and several notches in one report, each count.
 TEST_F(PhotoBin, EveryWheelNotchMovesOnePhotoEvenWhileTheStripSlides)

@@ -307,6 +307,34 @@ TEST_F(BrowseModes, PhotoBinUnderTheViewerAndItsPage)
     EXPECT_TRUE(bin.isShown());
 }
 
+// The bin hidden while the user steps on, then shown again: every cell it shows gets its
+// picture, none stays on the loading mark until the next step.
+TEST_F(BrowseModes, ThePhotoBinShownAgainFillsEveryCellItShows)
+{
+    MainWndPhotoBin& bin = viewer->photoBin();
+    controller->performMenuAction(28);
+    settle();
+    ASSERT_FALSE(bin.isShown());
+    viewer->controller().doNavCurFileToIndex(20, false, {});
+    settle(2.0);
+    controller->performMenuAction(28);
+    settle(2.0);
+    ASSERT_TRUE(bin.isShown());
+    PhotoBinView* strip = bin.controller().photoBinView();
+    const auto range = strip->visibleItemRange();
+    int shown = 0;
+    for (std::uint64_t i = range.location; i < range.location + range.length; ++i) {
+        const PhotoBinItemView* cell = strip->cellAtIndex(i);
+        if (!cell || cell->isHidden())
+            continue;
+        ++shown;
+        const LMPathString path = viewer->controller().filePaths().at(qsizetype(i));
+        const std::shared_ptr<LMNavFileInfo> info = viewer->controller().fileInfoByPath(path);
+        EXPECT_TRUE(info && info->imageByType(8)) << "no picture for the cell of " << path.path().toStdString();
+    }
+    EXPECT_GT(shown, 8);
+}
+
 // The file line along the bottom of the image stands on the photo bin while the bin is shown, so
 // the strip never covers it, and goes back to the bottom edge when the bin is hidden.
 TEST_F(BrowseModes, FileLineStandsAboveThePhotoBin)
