@@ -128,8 +128,10 @@ protected:
     // rectangles into widget ones.
     void paintShadow(QPainter &painter, const QRectF &shown, const std::function<QRectF(const QRectF &)> &down) const;
     // The picture at rest in device pixels of the view (`toDevice` maps the pixels of `image`'s
-    // frame shown there), made when the picture or its place changed; null when it cannot be made.
-    const QImage &restingPicture(const LMImagePtr &image, const QImage &pixels, const QTransform &toDevice);
+    // frame shown there), with the sharp `regions` over it, made when the picture, its place or
+    // its regions changed; null when it cannot be made.
+    const QImage &restingPicture(const LMImagePtr &image, const QImage &pixels, const QTransform &toDevice,
+                                 const std::vector<std::pair<LMRegionTilePtr, bool>> &regions);
     void openGLWillStart() override;
 
 private:
@@ -199,6 +201,7 @@ private:
         QTransform toDevice;
         QRect device;
         QImage pixels;
+        std::vector<std::weak_ptr<const LMRegionTile>> regions;
     } m_restingPicture;
     LMImagePtr m_imageShadow;
     std::unique_ptr<LMOpenGLShadowTexture> m_textureShadow;
