@@ -459,14 +459,25 @@ void LMOpenGLView::drawLayer(LMOpenGLLayer *layer, double)
             glRotated(double(valid->originalImgBaseInfo()->orientationAngle()), 0, 0, 1);
             glScaled(k, k, 1);
             glTranslated(-(raw.x() + raw.width() * 0.5), -(raw.y() + raw.height() * 0.5), 0);
+            // Screen pixels across one texel of a picture of `width` x `height` pixels drawn over
+            // the raw frame (the scale is screen pixels per raw pixel), the narrower way. Only at
+            // rest: the frames of a zoom or a turn are drawn from the tiles as they are, as the
+            // painter draws them, and no frame waits for halvings to be made.
+            const bool resting = !m_haveFitinTextures && !isRotateTimerRunning();
+            const auto texelScale = [&](double width, double height) {
+                return resting && width > 0 && height > 0
+                           ? s * std::min(v.width() * raw.width() / width, v.height() * raw.height() / height)
+                           : 1.0;
+            };
 
             if (m_haveFitinTextures) {
                 const std::vector<LMOpenGLTexturePtr> filler = fillerTextures(raw);
                 if (const LMImagePtr fitin = imageFitin(); fitin && !filler.empty()) {
                     glPushMatrix();
                     glScaled(raw.width() / double(fitin->width()), raw.height() / double(fitin->height()), 1);
+                    const double shown = texelScale(fitin->width(), fitin->height());
                     for (const LMOpenGLTexturePtr &tile : filler)
-                        tile->draw();
+                        tile->draw(shown);
                     glPopMatrix();
                 }
             }
@@ -480,7 +491,7 @@ void LMOpenGLView::drawLayer(LMOpenGLLayer *layer, double)
                     glPushMatrix();
                     glScaled(raw.width() / tile->reducedSize.width(), raw.height() / tile->reducedSize.height(), 1);
                     glTranslated(tile->rect.x() - tile->inset.x(), tile->rect.y() - tile->inset.y(), 0);
-                    texture->draw();
+                    texture->draw(texelScale(tile->reducedSize.width(), tile->reducedSize.height()));
                     glPopMatrix();
                 }
             };
@@ -489,8 +500,9 @@ void LMOpenGLView::drawLayer(LMOpenGLLayer *layer, double)
             if (source && source->width() > 0 && source->height() > 0) {
                 glPushMatrix();
                 glScaled(raw.width() / double(source->width()), raw.height() / double(source->height()), 1);
+                const double shown = texelScale(double(source->width()), double(source->height()));
                 for (const LMOpenGLTexturePtr &tile : m_texturesNormal)
-                    tile->draw();
+                    tile->draw(shown);
                 glPopMatrix();
             }
             drawRegions(m_regionsUnderNormal, m_regionsToDraw.size());
