@@ -138,6 +138,9 @@ private:
     // The textures of the sharp regions that meet the view and are finer than the normal image
     // (or, during a zoom, as fine).
     void prepareRegionTextures();
+    // Whether the picture is shown at the fit-in scale: drawn there as it always was, each pixel
+    // sampled linearly even where it is shown a little smaller than its size.
+    bool showsFitted() const;
     // The sharp regions a frame draws (with whether each goes over the normal image), during a
     // zoom or at rest.
     std::vector<std::pair<LMRegionTilePtr, bool>> regionsForFrame(bool zooming) const;

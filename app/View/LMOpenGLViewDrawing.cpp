@@ -461,9 +461,9 @@ void LMOpenGLView::drawLayer(LMOpenGLLayer *layer, double)
             glTranslated(-(raw.x() + raw.width() * 0.5), -(raw.y() + raw.height() * 0.5), 0);
             // Screen pixels across one texel of a picture of `width` x `height` pixels drawn over
             // the raw frame (the scale is screen pixels per raw pixel), the narrower way. Only at
-            // rest: the frames of a zoom or a turn are drawn from the tiles as they are, as the
-            // painter draws them, and no frame waits for halvings to be made.
-            const bool resting = !m_haveFitinTextures && !isRotateTimerRunning();
+            // rest and not fitted: the frames of a zoom or a turn are drawn from the tiles as they
+            // are, as the painter draws them, and no frame waits for halvings to be made.
+            const bool resting = !m_haveFitinTextures && !isRotateTimerRunning() && !showsFitted();
             const auto texelScale = [&](double width, double height) {
                 return resting && width > 0 && height > 0
                            ? s * std::min(v.width() * raw.width() / width, v.height() * raw.height() / height)
@@ -1069,10 +1069,12 @@ bool shrinks(const QTransform &toDevice)
     return acrossStep > 1.0001 || downStep > 1.0001;
 }
 
-// `device` of `source` through `toDevice`: by area where that shrinks it, else linearly.
-QImage resampleForDevice(const QImage &source, const QTransform &toDevice, const QRect &device)
+// `device` of `source` through `toDevice`: by area where that shrinks it and `byArea` allows,
+// else linearly.
+QImage resampleForDevice(const QImage &source, const QTransform &toDevice, const QRect &device, bool byArea)
 {
-    return shrinks(toDevice) ? resampleArea(source, toDevice, device) : resampleLinear(source, toDevice, device);
+    return byArea && shrinks(toDevice) ? resampleArea(source, toDevice, device)
+                                       : resampleLinear(source, toDevice, device);
 }
 } // namespace
 
@@ -1095,7 +1097,10 @@ const QImage &LMOpenGLView::restingPicture(const LMImagePtr &image, const QImage
     if (cached.image.lock() != image || cached.frame != drawableFrameIdx() || cached.toDevice != toDevice ||
         cached.device != device || !sameRegions()) {
         cached = RestingPicture{image, drawableFrameIdx(), toDevice, device, {}, {}};
-        cached.pixels = resampleForDevice(pixels, toDevice, device);
+        // Fitted, the picture keeps the look it has always had there (the fitted picture is
+        // made for the view, each of its pixels shown about once).
+        const bool byArea = !showsFitted();
+        cached.pixels = resampleForDevice(pixels, toDevice, device, byArea);
         const LMFileImgBaseInfoPtr base = image->originalImgBaseInfo();
         const QSizeF raw = base ? base->rawFrameSize() : QSizeF();
         // From the raw frame to device pixels, as for the picture itself.
@@ -1118,7 +1123,7 @@ const QImage &LMOpenGLView::restingPicture(const LMImagePtr &image, const QImage
                 QTransform::fromTranslate(tile->rect.x() - tile->inset.x(), tile->rect.y() - tile->inset.y()) *
                 QTransform::fromScale(raw.width() / tile->reducedSize.width(), raw.height() / tile->reducedSize.height()) *
                 rawToDevice;
-            const QImage resampled = resampleForDevice(regionPixels, tileToDevice, part);
+            const QImage resampled = resampleForDevice(regionPixels, tileToDevice, part, byArea);
             if (resampled.isNull())
                 continue;
             for (int y = 0; y < part.height(); ++y)
@@ -1128,6 +1133,12 @@ const QImage &LMOpenGLView::restingPicture(const LMImagePtr &image, const QImage
         cached.pixels.setDevicePixelRatio(r);
     }
     return cached.pixels;
+}
+
+bool LMOpenGLView::showsFitted() const
+{
+    const double fit = calcFitinScale();
+    return fit > 0 && std::abs(scale() - fit) <= fit * 1e-6;
 }
 
 void LMOpenGLView::paintShadow(QPainter &painter, const QRectF &shown,
