@@ -57,6 +57,9 @@ bool LMOpenGLTexture::setData(const LMImage &image, int64_t frameIdx, int64_t le
         createBuffer();
     }
     m_frameIdx = frameIdx;
+    m_hasHalvings = false;
+    if (!refill)
+        m_drawsHalvings = false; // a fresh texture filters linearly
     glBindTexture(GL_TEXTURE_2D, 0);
     return true;
 }
@@ -82,7 +85,18 @@ void LMOpenGLTexture::createBuffer()
     glBindBuffer(GL_ARRAY_BUFFER, 0);
 }
 
-void LMOpenGLTexture::draw()
+namespace {
+// Whether the renderer makes the halvings of a texture itself (OpenGL 3.0, or the extension that
+// brought it); asked once, with a context current.
+bool rendererMakesHalvings()
+{
+    static const bool makes = epoxy_gl_version() >= 30 || epoxy_has_gl_extension("GL_ARB_framebuffer_object") ||
+                              epoxy_has_gl_extension("GL_EXT_framebuffer_object");
+    return makes;
+}
+} // namespace
+
+void LMOpenGLTexture::draw(double devicePixelsPerTexel)
 {
     if (m_texID == 0 || m_bufferID == 0)
         return;
@@ -92,6 +106,18 @@ void LMOpenGLTexture::draw()
     glTranslated(m_blockRect.x(), m_blockRect.y(), 0);
     glTranslated(255, 255, 0);
     glBindTexture(GL_TEXTURE_2D, m_texID);
+    // Shown smaller, four texels a screen pixel would skip those between them: fine lines beat.
+    // At its size or larger the tile is filtered linearly, exactly as before.
+    const bool shrunk = devicePixelsPerTexel < 0.999;
+    if (shrunk && !m_hasHalvings && rendererMakesHalvings()) {
+        glGenerateMipmap(GL_TEXTURE_2D);
+        m_hasHalvings = true;
+    }
+    const bool halvings = shrunk && m_hasHalvings;
+    if (halvings != m_drawsHalvings) {
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, halvings ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
+        m_drawsHalvings = halvings;
+    }
     glEnableClientState(GL_TEXTURE_COORD_ARRAY);
     glTexCoordPointer(2, GL_FLOAT, 0, reinterpret_cast<const void *>(32));
     glVertexPointer(2, GL_FLOAT, 0, nullptr);

@@ -64,8 +64,11 @@ public:
                  const LMRendererInfo *rendererInfo);
     // Writes the quad of the current block into the vertex buffer.
     virtual void createBuffer();
-    // Draws the tile with the current model-view matrix in image pixels.
-    void draw();
+    // Draws the tile with the current model-view matrix in image pixels, each of its texels
+    // covering `devicePixelsPerTexel` screen pixels across. Shown smaller than its size, the
+    // tile is drawn from its halvings (made at the first such draw) between the two nearest,
+    // so that each screen pixel takes the texels under it rather than four of them.
+    void draw(double devicePixelsPerTexel = 1.0);
 
     uint32_t texID() const { return m_texID; }
     // The frame the texture holds (0 for an image without animation).
@@ -82,6 +85,8 @@ protected:
     QRectF m_blockRect;
     int64_t m_frameIdx = 0;
     uint32_t m_internalFormat = 0;
+    bool m_hasHalvings = false;   // the halvings hold the texels of level 0
+    bool m_drawsHalvings = false; // the minifying filter reads them
 };
 
 using LMOpenGLTexturePtr = std::shared_ptr<LMOpenGLTexture>;

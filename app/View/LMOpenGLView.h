@@ -128,14 +128,19 @@ protected:
     // rectangles into widget ones.
     void paintShadow(QPainter &painter, const QRectF &shown, const std::function<QRectF(const QRectF &)> &down) const;
     // The picture at rest in device pixels of the view (`toDevice` maps the pixels of `image`'s
-    // frame shown there), made when the picture or its place changed; null when it cannot be made.
-    const QImage &restingPicture(const LMImagePtr &image, const QImage &pixels, const QTransform &toDevice);
+    // frame shown there), with the sharp `regions` over it, made when the picture, its place or
+    // its regions changed; null when it cannot be made.
+    const QImage &restingPicture(const LMImagePtr &image, const QImage &pixels, const QTransform &toDevice,
+                                 const std::vector<std::pair<LMRegionTilePtr, bool>> &regions);
     void openGLWillStart() override;
 
 private:
     // The textures of the sharp regions that meet the view and are finer than the normal image
     // (or, during a zoom, as fine).
     void prepareRegionTextures();
+    // Whether the picture is shown at the fit-in scale: drawn there as it always was, each pixel
+    // sampled linearly even where it is shown a little smaller than its size.
+    bool showsFitted() const;
     // The sharp regions a frame draws (with whether each goes over the normal image), during a
     // zoom or at rest.
     std::vector<std::pair<LMRegionTilePtr, bool>> regionsForFrame(bool zooming) const;
@@ -199,6 +204,7 @@ private:
         QTransform toDevice;
         QRect device;
         QImage pixels;
+        std::vector<std::weak_ptr<const LMRegionTile>> regions;
     } m_restingPicture;
     LMImagePtr m_imageShadow;
     std::unique_ptr<LMOpenGLShadowTexture> m_textureShadow;

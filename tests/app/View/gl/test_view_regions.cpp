@@ -365,4 +365,124 @@ TEST_F(PaintedRegions, OnAViewLargerThanAMonitorOpenGLDrawsTheZoom)
     EXPECT_TRUE(view->openGLStarted());
 }
 
+// Fine detail drawn smaller than the pixels it was decoded at: zoomed to just above a quarter
+// or a half, the view shows parts decoded at the next finer reduction, or a picture held whole,
+// shrunk by less than half. What it shows at rest, painted or drawn by OpenGL, is the photo
+// averaged over the area of each screen pixel, as a float box filter of the photo gives it, not
+// the beat pattern of a filter that skips the pixels between its samples.
+TEST_F(PaintedRegions, FineDetailShownSmallerIsAveragedNotBeaten)
+{
+    // A grey grating whose period the view shows at 1.1 screen pixels: averaged, it is nearly
+    // flat; sampled, it beats.
+    const auto writeGrating = [](const QString &path, int width, int height, double period) {
+        std::vector<double> wave(size_t(std::max(width, height)));
+        for (size_t i = 0; i < wave.size(); ++i)
+            wave[i] = 60 * std::cos(2 * M_PI * double(i) / period);
+        std::vector<unsigned char> row(size_t(width) * 3);
+        const auto fillRow = [&](int y) {
+            for (size_t x = 0; x < size_t(width); ++x)
+                std::memset(&row[x * 3], int(std::lround(128 + wave[x] + wave[size_t(y)])), 3);
+            return row.data();
+        };
+        FILE *file = std::fopen(path.toLocal8Bit().constData(), "wb");
+        if (!file)
+            return false;
+        jpeg_compress_struct info{};
+        kpv::test::LargeJpegError err{};
+        info.err = jpeg_std_error(&err.pub);
+        err.pub.error_exit = kpv::test::largeJpegFail;
+        if (setjmp(err.jump)) {
+            jpeg_destroy_compress(&info);
+            std::fclose(file);
+            return false;
+        }
+        jpeg_create_compress(&info);
+        jpeg_stdio_dest(&info, file);
+        info.image_width = JDIMENSION(width);
+        info.image_height = JDIMENSION(height);
+        info.input_components = 3;
+        info.in_color_space = JCS_RGB;
+        jpeg_set_defaults(&info);
+        jpeg_set_quality(&info, 98, TRUE);
+        jpeg_start_compress(&info, TRUE);
+        for (int y = 0; y < height; ++y) {
+            JSAMPROW p = fillRow(y);
+            jpeg_write_scanlines(&info, &p, 1);
+        }
+        jpeg_finish_compress(&info);
+        jpeg_destroy_compress(&info);
+        return std::fclose(file) == 0;
+    };
+    // How far the painted frame lies from the photo's pixels under the view averaged over each
+    // screen pixel in float: the mean, and the share of levels off by more than 16. `photo`
+    // holds the photo's pixels from `corner` on.
+    struct Error {
+        double mean = 1e9, far = 1;
+    };
+    const auto errorFromBoxModel = [&](const QImage &photo, QPoint corner, const QImage &frame) {
+        const double s = view->scale();
+        // Where the frame's top left lies on the photo.
+        const QRectF placed = view->imageVisibleViewRect();
+        const QPointF origin = QPointF(-placed.x() / s, (placed.bottom() - view->viewBounds().height()) / s) - corner;
+        const QImage drawn = frame.convertToFormat(QImage::Format_RGBA8888);
+        Error e;
+        double sum = 0, far = 0, count = 0;
+        for (int y = 2; y < drawn.height() - 2; ++y)
+            for (int x = 2; x < drawn.width() - 2; ++x) {
+                const double x0 = origin.x() + x / s, x1 = x0 + 1 / s, y0 = origin.y() + y / s, y1 = y0 + 1 / s;
+                double level[3] = {0, 0, 0};
+                for (int v = int(std::floor(y0)); v < y1; ++v)
+                    for (int u = int(std::floor(x0)); u < x1; ++u) {
+                        const double w = (std::min(x1, u + 1.0) - std::max(x0, double(u))) *
+                                         (std::min(y1, v + 1.0) - std::max(y0, double(v))) * s * s;
+                        const uchar *p = photo.constScanLine(std::clamp(v, 0, photo.height() - 1)) +
+                                         std::clamp(u, 0, photo.width() - 1) * 4;
+                        for (int c = 0; c < 3; ++c)
+                            level[c] += w * p[c];
+                    }
+                const uchar *q = drawn.constScanLine(y) + x * 4;
+                for (int c = 0; c < 3; ++c) {
+                    const double d = std::abs(level[c] - q[c]);
+                    sum += d;
+                    far += d > 16 ? 1 : 0;
+                    ++count;
+                }
+            }
+        e.mean = sum / count;
+        e.far = far / count;
+        return e;
+    };
+
+    struct Case {
+        const char *name;
+        QSize size;
+        double scale;
+    };
+    // A photo too large to hold whole just above a quarter: parts decoded at half size (over its
+    // quarter-size picture). One held whole just above a half: parts decoded at full size over
+    // its half-size picture. Both drawn at 0.54 of their size.
+    for (const Case &c : {Case{"large.jpg", QSize(8000, 6000), 0.27}, Case{"photo.jpg", QSize(3000, 2000), 0.54}}) {
+        SCOPED_TRACE(c.name);
+        const QString path = dir.filePath(QString::fromLatin1(c.name));
+        ASSERT_TRUE(writeGrating(path, c.size.width(), c.size.height(), 1 / (0.9 * c.scale)));
+        controller->openFilePaths({LMPathString(path, false)}, {}, false);
+        settle();
+        ASSERT_TRUE(view->imageNormal());
+        controller->setScale(c.scale);
+        settle();
+        ASSERT_DOUBLE_EQ(view->scale(), c.scale);
+        const QRect under = view->mapToOriginalRect(view->viewBounds(), false).toAlignedRect().adjusted(-2, -2, 2, 2);
+        const QImage photo = kpv::test::referenceJpegPart(path, under, 1);
+        ASSERT_FALSE(photo.isNull());
+        // Painted, as on a screen of common size, and drawn by OpenGL, as on a larger one.
+        for (const QImage &frame : {view->paintedWithoutOpenGL(), view->grabFramebuffer()}) {
+            const Error e = errorFromBoxModel(photo, under.topLeft(), frame);
+            // Sampled, the grating beat by 17 to 24 levels on average, nearly half the levels by
+            // more than 16; averaged, what is left is the decoder's own reduction.
+            EXPECT_LT(e.mean, 4.0);
+            EXPECT_LT(e.far, 0.001);
+        }
+    }
+}
+
 } // namespace
