@@ -364,6 +364,7 @@ void LMOpenGLView::mouseDown(const kpv::Event &e)
         kpv::Cursor::closedHandCursor().set();
     kpv::Window *w = window();
     kpv::EventPtr current = std::make_shared<kpv::Event>(e);
+    m_panning = draggable;
     while (current) {
         if (current->type() == kpv::LeftMouseDragged) {
             if (draggable) {
@@ -378,6 +379,7 @@ void LMOpenGLView::mouseDown(const kpv::Event &e)
             break;
         current = w->nextEventMatchingMask(kpv::LeftMouseUpMask | kpv::LeftMouseDraggedMask);
     }
+    m_panning = false;
     if (draggable) {
         setNeedsUpdateDrawContent();
         invalidateCursorRects();

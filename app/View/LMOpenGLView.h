@@ -190,6 +190,9 @@ private:
     // gaps of its tiles still to be uploaded during a zoom instead of the fit-in filler.
     size_t m_regionsUnderNormal = 0;
     bool m_haveFitinTextures = false;
+    // While the picture is dragged: its frames are drawn as a zoom's are, and the averaged resting
+    // picture is made once, when the drag ends.
+    bool m_panning = false;
     // Tile textures given up since the last frame, to be refilled by the next tiles made.
     static constexpr size_t kTexturePoolSize = 16;
     std::vector<LMOpenGLTexturePtr> m_texturePool;

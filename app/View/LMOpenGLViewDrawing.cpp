@@ -726,8 +726,9 @@ kpv::OpenGLView::PaintWithoutOpenGL LMOpenGLView::paintPictureWithoutOpenGL(QPai
         painter.restore();
         return PaintWithoutOpenGL::PictureAtRest;
     }
-    // At rest every region drawn is finer than the picture and goes over it.
-    const bool resting = !needOptimizeDrawImage() && !isRotateTimerRunning() &&
+    // At rest every region drawn is finer than the picture and goes over it. A frame of a drag is
+    // not at rest: averaging the whole view anew at each step of the pointer would slow the drag.
+    const bool resting = !needOptimizeDrawImage() && !isRotateTimerRunning() && !m_panning &&
                          std::all_of(regions.begin(), regions.end(), [](const auto &region) { return region.second; });
     if (!resting && viewBounds().width() * r * viewBounds().height() * r > kMostPaintedFramePixels)
         return PaintWithoutOpenGL::NeedsOpenGL;
