@@ -26,18 +26,51 @@ bool slideshowRgbaByteCount(std::int64_t width, std::int64_t height, std::size_t
     return true;
 }
 
-long fillMBitmapFromImage(const QImage& image, MBITMAP* bitmap, MBitmapAlpha alpha)
+namespace {
+
+// Gives each fully transparent pixel that touches a visible one (of its eight neighbours) the
+// alpha-weighted mean colour of those neighbours. Only transparent pixels change, and they never
+// serve as sources, so one pass in place is enough for sampling between two neighbours.
+void spreadColourUnderClearEdges(QImage& rgba)
+{
+    const int w = rgba.width(), h = rgba.height();
+    for (int y = 0; y < h; ++y) {
+        uchar* row = rgba.scanLine(y);
+        for (int x = 0; x < w; ++x) {
+            if (row[x * 4 + 3] != 0)
+                continue;
+            std::uint32_t sum[3] = {0, 0, 0}, weight = 0;
+            for (int ny = std::max(0, y - 1); ny <= std::min(h - 1, y + 1); ++ny) {
+                const uchar* near = rgba.constScanLine(ny);
+                for (int nx = std::max(0, x - 1); nx <= std::min(w - 1, x + 1); ++nx) {
+                    const uchar* p = near + nx * 4;
+                    for (int c = 0; c < 3; ++c)
+                        sum[c] += std::uint32_t(p[c]) * p[3];
+                    weight += p[3];
+                }
+            }
+            if (weight == 0)
+                continue;
+            for (int c = 0; c < 3; ++c)
+                row[x * 4 + c] = uchar((sum[c] + weight / 2) / weight);
+        }
+    }
+}
+
+} // namespace
+
+long fillMBitmapFromImage(const QImage& image, MBITMAP* bitmap)
 {
     if (!bitmap || image.isNull())
         return 0;
     std::size_t bytes = 0;
     if (!slideshowRgbaByteCount(image.width(), image.height(), &bytes))
         return 0;
-    const QImage::Format format = alpha == MBitmapAlpha::Straight ? QImage::Format_RGBA8888
-                                                                  : QImage::Format_RGBA8888_Premultiplied;
-    const QImage rgba = image.format() == format ? image : image.convertToFormat(format);
+    QImage rgba = image.format() == QImage::Format_RGBA8888 ? image : image.convertToFormat(QImage::Format_RGBA8888);
     if (rgba.isNull())
         return 0;
+    if (image.hasAlphaChannel())
+        spreadColourUnderClearEdges(rgba);
     const std::size_t rowBytes = std::size_t(rgba.width()) * 4;
     // The engine releases the plane with delete[].
     auto* plane = new (std::nothrow) MByte[bytes];

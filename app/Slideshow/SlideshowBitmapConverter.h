@@ -21,14 +21,15 @@ long BitmapConverter(const std::string& path, MBITMAP** bitmap);
 // The bytes of a width x height RGBA buffer; false when the size is not allowed (below 1, above
 // the pixel cap, or a byte count that does not fit).
 bool slideshowRgbaByteCount(std::int64_t width, std::int64_t height, std::size_t* bytes);
-// How the colours of a record stand to its alpha. The texture-file callback hands the engine the
-// premultiplied pixels the application decodes; a slide photo goes with straight alpha, because
-// the engine blends what it draws by source alpha and would count a premultiplied photo's alpha
-// twice, darkening every see-through pixel.
-enum class MBitmapAlpha { Premultiplied, Straight };
-// Fills an empty record from a decoded image; 0 (record untouched) when the image is null or its
-// size is not allowed.
-long fillMBitmapFromImage(const QImage& image, MBITMAP* bitmap, MBitmapAlpha alpha = MBitmapAlpha::Premultiplied);
+// Fills an empty record from a decoded image, 32-bit RGBA with straight alpha: the engine blends
+// what it draws by source alpha, so colours already multiplied by their alpha would count it twice
+// and darken every soft edge and see-through pixel. The engine samples its textures between
+// neighbouring pixels, where a straight colour weighs as much as a visible one whatever its alpha:
+// a fully transparent pixel beside a visible one therefore takes its visible neighbours' colour
+// (no pixel's look changes), so that a soft edge blends towards its own colour and not towards
+// the black that an image file keeps under transparent pixels. 0 (record untouched) when the
+// image is null or its size is not allowed.
+long fillMBitmapFromImage(const QImage& image, MBITMAP* bitmap);
 // Decodes the file after checking the size its header gives: at full size, or reduced to fit
 // `fitInto` when that is valid and the image is larger. A null image on failure, with the reason
 // in `error` when given.

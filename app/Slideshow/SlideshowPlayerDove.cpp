@@ -145,7 +145,7 @@ bool SlideshowPlayerDove::bindPhoto(const std::string& name, const QImage& photo
 {
     Dove::Element* element = m_resource ? m_resource->getElement(name) : nullptr;
     MBITMAP bitmap{};
-    if (!element || !fillMBitmapFromImage(photo, &bitmap, MBitmapAlpha::Straight))
+    if (!element || !fillMBitmapFromImage(photo, &bitmap))
         return false;
     // The mesh's own picture from the theme is its mask: the photo shows through its shape.
     if (!element->getTexture(Dove::TU_MASK))

@@ -16,6 +16,7 @@
 #include <QPalette>
 #include <QStyle>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
@@ -24,6 +25,8 @@
 #include <QTimer>
 #include <QWheelEvent>
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 namespace kpv {
 
@@ -50,6 +53,36 @@ Window* windowOfWidget(const QWidget* w)
         return nullptr;
     auto* ww = dynamic_cast<const WindowWidget*>(w->window());
     return ww ? ww->kpvWindow() : nullptr;
+}
+
+// A command chosen from a menu with the keyboard runs while the closed menu still holds the
+// keyboard: the keys typed meanwhile reach the menu, hidden by then, which drops them. They
+// belong to the window that the menu was opened from.
+Window* windowOfClosedMenu(const QWidget* w, const QEvent* event)
+{
+    if ((event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) || !qobject_cast<const QMenu*>(w) ||
+        w->isVisible())
+        return nullptr;
+    for (const QWidget* p = w->parentWidget(); p; p = p->parentWidget())
+        if (Window* window = windowOfWidget(p))
+            return window;
+    return nullptr;
+}
+
+// Keys typed while a tracking loop waits for the mouse (a button held, or released with the key
+// right behind the release): the platform's loop leaves them queued for afterwards, so they go
+// to what the click brought up, as typed, once the loop has ended. The application is a single
+// object that lives as long as the process.
+std::vector<EventPtr>& keysHeldDuringTracking()
+{
+    static std::vector<EventPtr> keys;
+    return keys;
+}
+
+void holdKeyDuringTracking(const EventPtr& e)
+{
+    if (e && e->isKeyEvent())
+        keysHeldDuringTracking().push_back(e);
 }
 } // namespace
 
@@ -208,6 +241,15 @@ EventPtr Application::nextEventMatchingMask(EventMask mask, Window* window)
         loop.exec();
     }
     m_captures.erase(std::remove(m_captures.begin(), m_captures.end(), &capture), m_captures.end());
+    // The keys held meanwhile follow once the click that ended the loop has had its effect.
+    if (m_captures.empty() && !keysHeldDuringTracking().empty())
+        RunLoop::main().perform([this] {
+            if (!m_captures.empty())
+                return; // a new loop took over: they wait for its end
+            const std::vector<EventPtr> keys = std::exchange(keysHeldDuringTracking(), {});
+            for (const EventPtr& key : keys)
+                sendEvent(key);
+        });
     return capture.abandoned ? nullptr : capture.result;
 }
 
@@ -232,11 +274,15 @@ bool Application::offerToCapture(const EventPtr& e)
         if (wanted && c->result->type() != LeftMouseUp && c->result->type() != RightMouseUp &&
             c->result->type() != OtherMouseUp)
             m_queue.push_back(e);
+        else
+            holdKeyDuringTracking(e);
         return true;
     }
     if (wanted) {
         c->result = e;
         c->loop->quit();
+    } else {
+        holdKeyDuringTracking(e);
     }
     return true;
 }
@@ -279,6 +325,8 @@ void Application::unregisterWindow(Window* w)
         }
     m_queue.erase(std::remove_if(m_queue.begin(), m_queue.end(), [w](const EventPtr& e) { return e->window() == w; }),
                   m_queue.end());
+    std::vector<EventPtr>& held = keysHeldDuringTracking();
+    held.erase(std::remove_if(held.begin(), held.end(), [w](const EventPtr& e) { return e->window() == w; }), held.end());
 }
 
 void Application::setKeyWindowInternal(Window* w)
@@ -337,6 +385,15 @@ bool Application::handleQtEvent(QObject* receiver, QEvent* event)
     if (!widget)
         return false;
     Window* window = windowOfWidget(widget);
+    if (Window* owner = window ? nullptr : windowOfClosedMenu(widget, event)) {
+        EventPtr e = m_translator->translateKey(*static_cast<QKeyEvent*>(event), owner);
+        if (!e)
+            return false;
+        if (!m_captures.empty())
+            return offerToCapture(e);
+        sendEvent(e);
+        return true;
+    }
     if (!window)
         return handleDetachedViewEvent(widget, event);
     QWidget* top = window->widget();

@@ -15,6 +15,7 @@
 #include "Shell/Modes/MainWndNavigateHost.h"
 #include "Shell/Modes/NavigateViewMode.h"
 #include "Shell/ViewChrome/MainWndPhotoBin.h"
+#include "Shell/ViewChrome/NavigateToolbar.h"
 #include "Shell/Program/ViewerProgram.h"
 
 #include "Edit/BatchConvertWindowController.h"
@@ -25,6 +26,7 @@
 #include "Browse/PhotoBinView.h"
 #include "Kit/LMLengthLimitTextField.h"
 #include "Kit/LMAreaTrackView.h"
+#include "Kit/LMButton.h"
 #include "Model/MainConfig.h"
 #include "View/LMOpenGLView.h"
 #include "View/NavigateController.h"
@@ -32,6 +34,7 @@
 #include "appkit/Event.h"
 #include "appkit/Menu.h"
 #include "appkit/Panels.h"
+#include "foundation/Bundle.h"
 #include "foundation/Clock.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/RunLoop.h"
@@ -41,9 +44,14 @@
 #include "ProgramTestSetup.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -181,6 +189,68 @@ TEST_F(Editing, CropCommandOpensTheCropPageAndEscapeReturns)
     EXPECT_EQ(controller->showMode(), MainShowModeView);
     EXPECT_EQ(crop()->view()->superview(), nullptr);
     EXPECT_FALSE(viewer->imageView()->isHidden());
+}
+
+// Select All typed right behind the click on Crop, or behind the Return that chose Crop in the
+// Edit menu, takes the whole picture: the key comes while the toolbar button still waits for its
+// release, or while the closed menu still holds the keyboard, and was dropped there.
+TEST_F(Editing, SelectAllTypedAtOnceAfterChoosingCropTakesTheWholePicture)
+{
+    ASSERT_NO_FATAL_FAILURE(openViewer());
+    const QRectF whole(0, 0, 400, 200);
+    auto ctrlA = [] { return new QKeyEvent(QEvent::KeyPress, Qt::Key_A, Qt::ControlModifier, QStringLiteral("\x01")); };
+    auto leaveCrop = [&] {
+        pressEscape();
+        settle();
+        ASSERT_EQ(controller->showMode(), MainShowModeView);
+        // Another day on disk: the next visit starts from the centred half again.
+        QFile file(QDir(folder).filePath(QStringLiteral("p0.png")));
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime);
+    };
+
+    // The toolbar's Crop button, pressed and released with Ctrl+A typed in between.
+    kpv::View* bar = viewer->toolbar()->container();
+    bar->setHidden(false);
+    bar->setAlphaValue(1);
+    QWidget* button = viewer->toolbar()->outlets().btnCrop->widget();
+    ASSERT_NE(button, nullptr);
+    const QPointF centre(button->width() / 2.0, button->height() / 2.0);
+    QCoreApplication::postEvent(button, ctrlA());
+    QCoreApplication::postEvent(button, new QMouseEvent(QEvent::MouseButtonRelease, centre, button->mapToGlobal(centre),
+                                                        Qt::LeftButton, Qt::NoButton, Qt::NoModifier));
+    QMouseEvent press(QEvent::MouseButtonPress, centre, button->mapToGlobal(centre), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(button, &press);
+    settle(0.1);
+    ASSERT_EQ(controller->showMode(), MainShowModeCrop);
+    EXPECT_EQ(crop()->originalImageRawCropRect(), whole) << "the key typed with the click was lost";
+    ASSERT_NO_FATAL_FAILURE(leaveCrop());
+
+    // Crop chosen in the Edit menu with the keyboard: the menu closes, the command runs, and the
+    // key typed meanwhile reaches the closed menu.
+    auto* menuBar = controller->window()->widget()->findChild<QMenuBar*>();
+    ASSERT_NE(menuBar, nullptr);
+    QMenu* edit = nullptr;
+    for (QAction* title : menuBar->actions())
+        if (title->menu() && title->text().remove('&') == kpv::Bundle::mainBundle().localizedString("IDS_MENU_Edit"))
+            edit = title->menu();
+    ASSERT_NE(edit, nullptr);
+    edit->popup(QPoint(0, 0));
+    QCoreApplication::processEvents();
+    QAction* cropItem = nullptr;
+    for (QAction* item : edit->actions())
+        if (item->text().remove('&') == kpv::Bundle::mainBundle().localizedString("IDS_MENU_Crop"))
+            cropItem = item;
+    ASSERT_NE(cropItem, nullptr);
+    edit->hide();
+    cropItem->trigger();
+    ASSERT_EQ(controller->showMode(), MainShowModeCrop);
+    EXPECT_NE(crop()->originalImageRawCropRect(), whole);
+    std::unique_ptr<QKeyEvent> key(ctrlA());
+    QCoreApplication::sendEvent(edit, key.get());
+    settle(0.1);
+    EXPECT_EQ(crop()->originalImageRawCropRect(), whole) << "the key typed as the menu closed was lost";
 }
 
 TEST_F(Editing, SaveAsWritesTheCropInTheChosenFormatAndShowsIt)

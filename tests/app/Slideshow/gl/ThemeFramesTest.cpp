@@ -42,6 +42,7 @@
 #include "../../../support/DesktopStandIns.h"
 #include "../SlideshowTestHost.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
@@ -388,6 +389,80 @@ TEST_P(ThemeFramesTest, AHalfTransparentPhotoIsTheMeanOfTheOpaqueAndTheClearOne)
         }
     EXPECT_FALSE(framesAlike(frames[0], frames[1])); // the photo is on screen
     EXPECT_TRUE(framesAlike(frames[2], mean));
+}
+
+// A card's soft rim blends over what lies behind it as the card's picture shows it. The theme's
+// pictures are made over into a small yellow card with rounded, antialiased corners (so that the
+// engine spreads each rim pixel over several on screen) and a blue backdrop, and the photos are
+// clear: every pixel of a frame is then a mix of yellow (255, 255, 0) and blue (0, 0, 255) by the
+// coverage a, whose red is 255 a and blue 255 (1 - a), so that red and blue add up to 255. The rim
+// handed over premultiplied had its alpha counted twice (red 255 a^2), and one sampled towards
+// the black kept under the picture's transparent pixels came out darker too: a dark fringe.
+TEST_P(ThemeFramesTest, TheCardsSoftRimBlendsAsItsPictureShowsIt)
+{
+    const QString folder = QString::fromLatin1(GetParam());
+    QTemporaryDir copy;
+    ASSERT_TRUE(copy.isValid());
+    const QDir source(QStringLiteral(KPV_THEMES_DIR));
+    ASSERT_TRUE(QFile::copy(source.filePath("SlideShowTheme.xml"), copy.filePath("SlideShowTheme.xml")));
+    const QDir themeDir(source.filePath(folder));
+    ASSERT_TRUE(QDir(copy.path()).mkdir(folder));
+    for (const QString& name : themeDir.entryList(QDir::Files)) {
+        const QString target = copy.filePath(folder + "/" + name);
+        if (name.endsWith("-card.png")) {
+            QImage card(48, 33, QImage::Format_ARGB32_Premultiplied);
+            card.fill(Qt::transparent);
+            QPainter p(&card);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.setPen(Qt::NoPen);
+            p.setBrush(QColor(255, 255, 0));
+            p.drawRoundedRect(QRectF(1, 1, 46, 31), 7, 7);
+            p.end();
+            ASSERT_TRUE(card.save(target));
+        } else if (name.contains("-background") || name.endsWith("-cover.png")) {
+            QImage backdrop(64, 36, QImage::Format_RGB32);
+            backdrop.fill(QColor(0, 0, 255));
+            ASSERT_TRUE(backdrop.save(target));
+        } else {
+            ASSERT_TRUE(QFile::copy(themeDir.filePath(name), target));
+        }
+    }
+    std::vector<SlideshowTheme> made;
+    QStringList madeProblems;
+    SlideshowThemeMgr::loadCatalogueFolder(copy.path(), &made, &madeProblems);
+    ASSERT_TRUE(madeProblems.isEmpty()) << madeProblems.join('\n').toStdString();
+    const auto t = std::find_if(made.begin(), made.end(), [&](const SlideshowTheme& m) {
+        return QFileInfo(m.folder).fileName() == folder;
+    });
+    ASSERT_NE(t, made.end());
+    SlideshowThemeParam param;
+    QString error;
+    ASSERT_TRUE(SlideshowDovePresenter::loadThemeParam(*t, &param, &error)) << error.toStdString();
+    QImage clear(120, 80, QImage::Format_ARGB32);
+    clear.fill(Qt::transparent);
+    presenter = std::make_unique<SlideshowDovePresenter>(window->contentView(), nullptr);
+    ASSERT_TRUE(presenter->start(*t, param, [clear] { return clear; }, &error)) << error.toStdString();
+    const double duration = presenter->player()->resource()->animation->getDuration();
+    const uint64_t start = micros;
+    layer()->grabFrame();
+    long rim = 0;
+    for (double at : {0.6, duration * 0.35, duration * 0.7}) {
+        micros = start + uint64_t(at * 1e6);
+        const QImage frame = layer()->grabFrame().convertToFormat(QImage::Format_RGB32);
+        presenter->player()->performPendingWork();
+        int worst = 0;
+        long dark = 0;
+        for (int y = 0; y < frame.height(); ++y)
+            for (int x = 0; x < frame.width(); ++x) {
+                const QRgb c = frame.pixel(x, y);
+                const int deficit = 255 - qRed(c) - qBlue(c);
+                worst = std::max(worst, deficit);
+                dark += deficit > 8;
+                rim += qRed(c) > 40 && qRed(c) < 215;
+            }
+        EXPECT_EQ(dark, 0) << "at " << at << " s: " << dark << " pixels darker than the mix, by up to " << worst;
+    }
+    EXPECT_GT(rim, 50); // the soft rims are on screen
 }
 
 // What a family watches for: every photo of a pass comes close at least once, seen whole at 60%
