@@ -1296,6 +1296,61 @@ TEST_F(ThumbnailMode, APhotoReplacedUnderTheSameDateAndSizeIsNotTakenFromTheDesk
     EXPECT_FALSE(kpv::Thumbnailer::cachedThumbnail(host.paths[0].path(), 128, 1).isNull());
 }
 
+// A program that rewrites a photo in place and then sets its old date again: the grid hears of the
+// rewrite (a new date), then of the old date coming back, and shows the photo as it is now, not
+// the picture it had read under that date before.
+TEST_F(ThumbnailMode, APhotoRewrittenAndDatedBackIsNotShownAsBefore)
+{
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    QTemporaryDir dir;
+    const auto cleanUp = qScopeGuard([&] {
+        c.reset();
+        kpv::RunLoop::main().setClock(nullptr);
+    });
+    host.paths = {P(dir.filePath("a.png")), P(dir.filePath("b.png"))};
+    QImage blue(160, 120, QImage::Format_RGB32), red(160, 120, QImage::Format_RGB32);
+    blue.fill(Qt::blue);
+    red.fill(Qt::red);
+    for (const LMPathString& p : std::as_const(host.paths)) {
+        ASSERT_TRUE(blue.save(p.path()));
+        host.dates.insert(p, p.dateModified());
+    }
+    enter();
+    FavImageBrowserView& browser = *c->browser();
+    browser.setLoadsPicturesSynchronously(true);
+    const kpv::Rect f = browser.itemImageFrameAtIndex(1);
+    ASSERT_EQ(browser.renderToImage(1.0).pixelColor(int(f.midX()), int(f.midY())), QColor(Qt::blue));
+    const qint64 untouched = browser.cachedPicture(c->itemForPath(host.paths[0])->imageUID()).cacheKey();
+
+    const LMPathString target = host.paths[1];
+    const QDateTime date = target.dateModified();
+    const auto waitFor = [&](const std::function<bool()>& done) {
+        for (QDeadlineTimer deadline(10000); !done() && !deadline.hasExpired();) {
+            QCoreApplication::processEvents();
+            QThread::msleep(2);
+            clock.advance(1);
+            browser.renderToImage(1.0);
+        }
+    };
+    ASSERT_TRUE(red.save(target.path())); // in place: the same file, written over
+    QFile file(target.path());
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite) &&
+                file.setFileTime(date.addSecs(60), QFileDevice::FileModificationTime));
+    file.close();
+    waitFor([&] { return c->itemForPath(target)->fileModificationDate() == date.addSecs(60); });
+    ASSERT_EQ(browser.renderToImage(1.0).pixelColor(int(f.midX()), int(f.midY())), QColor(Qt::red));
+
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.setFileTime(date, QFileDevice::FileModificationTime));
+    file.close();
+    waitFor([&] { return c->itemForPath(target)->fileModificationDate() == date; });
+    ASSERT_EQ(c->itemForPath(target)->fileModificationDate(), date);
+    EXPECT_EQ(browser.renderToImage(1.0).pixelColor(int(f.midX()), int(f.midY())), QColor(Qt::red))
+        << "the photo as it is now, not the picture read under its old date";
+    EXPECT_EQ(browser.cachedPicture(c->itemForPath(host.paths[0])->imageUID()).cacheKey(), untouched)
+        << "the photo nobody touched is not read again";
+}
+
 TEST_F(ThumbnailMode, CellsFollowTheSizeSliderAndReadSharperPicturesOnlyWhenItRests)
 {
     kpv::ManualClock clock;
