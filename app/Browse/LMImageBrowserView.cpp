@@ -471,11 +471,12 @@ qsizetype LMImageBrowserView::pictureCost(const CachedPicture& picture)
            kPictureEntryOverhead;
 }
 
-void LMImageBrowserView::insertPicture(const QString& uid, const QImage& picture, int requestedPixels)
+void LMImageBrowserView::insertPicture(const QString& uid, const QImage& picture, int requestedPixels,
+                                        const QString& version)
 {
     if (auto it = m_pictures.find(uid); it != m_pictures.end())
         m_pictureBytes -= pictureCost(*it);
-    const CachedPicture entry{picture, ++m_pictureUseClock, requestedPixels, {}};
+    const CachedPicture entry{picture, ++m_pictureUseClock, requestedPixels, version, {}};
     m_pictures.insert(uid, entry);
     m_pictureBytes += pictureCost(entry);
     evictPictures();
@@ -527,10 +528,15 @@ int LMImageBrowserView::pictureMaxPixels() const
     return std::min(kPictureMaxPixels, steps * kPictureSizeStep);
 }
 
-void LMImageBrowserView::requestPicture(const QString& uid, const QString& path)
+void LMImageBrowserView::requestPicture(const QString& uid, const QString& path, const QString& version)
 {
     const int wantedPixels = pictureMaxPixels();
-    if (auto it = m_pictures.find(uid); it != m_pictures.end()) {
+    if (auto it = m_pictures.find(uid); it != m_pictures.end() && it->version != version) {
+        // Read from a file that stood at the path before, under the same identifier: the file
+        // now there is read, and the old picture is not shown meanwhile.
+        m_pictureBytes -= pictureCost(*it);
+        m_pictures.erase(it);
+    } else if (it != m_pictures.end()) {
         it->lastUse = ++m_pictureUseClock;
         // A picture read for smaller cells is shown until a sharper one arrives, and while the
         // cells are still changing size no sharper one is asked for; an unreadable file (no
@@ -540,10 +546,14 @@ void LMImageBrowserView::requestPicture(const QString& uid, const QString& path)
             it->requestedPixels >= wantedPixels || m_cellSizeMoving)
             return;
     }
-    if (m_pendingPictures.count(uid))
-        return;
+    if (auto pending = m_pendingPictures.find(uid); pending != m_pendingPictures.end()) {
+        if (pending->second.version == version)
+            return;
+        pending->second.wanted->store(false);
+        m_pendingPictures.erase(pending);
+    }
     if (m_syncPictures) {
-        insertPicture(uid, readCellPicture(path, wantedPixels), wantedPixels);
+        insertPicture(uid, readCellPicture(path, wantedPixels), wantedPixels, version);
         return;
     }
     if (!m_pictureQueue) {
@@ -552,25 +562,25 @@ void LMImageBrowserView::requestPicture(const QString& uid, const QString& path)
     }
     auto wanted = std::make_shared<std::atomic<bool>>(true);
     const int pixels = wantedPixels;
-    m_pendingPictures.emplace(uid, wanted);
+    m_pendingPictures.emplace(uid, PendingPicture{wanted, version});
     std::weak_ptr<LMImageBrowserView*> self = m_self;
-    m_pictureQueue->addOperationWithBlock([self, uid, path, wanted, pixels] {
+    m_pictureQueue->addOperationWithBlock([self, uid, path, wanted, pixels, version] {
         // A cell scrolled past before its turn costs no decode.
         if (!wanted->load())
             return;
         QImage picture = readCellPicture(path, pixels);
         kpv::RunLoop::performOnMainThread(
-            [self, uid, picture, wanted, pixels] {
+            [self, uid, picture, wanted, pixels, version] {
                 auto s = self.lock();
                 if (!s || !*s)
                     return;
                 LMImageBrowserView* view = *s;
                 auto pending = view->m_pendingPictures.find(uid);
-                if (pending == view->m_pendingPictures.end() || pending->second != wanted)
+                if (pending == view->m_pendingPictures.end() || pending->second.wanted != wanted)
                     return; // given up meanwhile, or asked for again by a newer load
                 view->m_pendingPictures.erase(pending);
                 // A file that cannot be read keeps an empty entry, so it is not asked for again.
-                view->insertPicture(uid, picture, pixels);
+                view->insertPicture(uid, picture, pixels, version);
                 view->setNeedsDisplay();
                 view->updateItemUI();
             },
@@ -585,7 +595,7 @@ void LMImageBrowserView::forgetPicture(const QString& uid)
         m_pictures.erase(it);
     }
     if (auto pending = m_pendingPictures.find(uid); pending != m_pendingPictures.end()) {
-        pending->second->store(false);
+        pending->second.wanted->store(false);
         m_pendingPictures.erase(pending);
     }
     setNeedsDisplay();
@@ -600,14 +610,14 @@ void LMImageBrowserView::requestVisiblePictures()
             break;
         const QString uid = item->imageUID();
         visible.insert(uid);
-        requestPicture(uid, item->imageRepresentation());
+        requestPicture(uid, item->imageRepresentation(), item->imageVersion());
     }
     for (auto it = m_pendingPictures.begin(); it != m_pendingPictures.end();) {
         if (visible.count(it->first)) {
             ++it;
             continue;
         }
-        it->second->store(false);
+        it->second.wanted->store(false);
         it = m_pendingPictures.erase(it);
     }
 }

@@ -6,7 +6,9 @@
 //
 // Pictures are drawn from the files themselves: each item's picture is loaded once per item
 // identifier on a worker queue and cached; a file that changes gets a new identifier and is read
-// again.
+// again. A picture is kept with the item's version it was read for, so that another file put at
+// the path under an identifier seen before (its old date set again) is read, not shown as the
+// picture of the one before.
 
 #include "Browse/LMImageBrowserDelegate.h"
 #include "Browse/LMImageBrowserLayout.h"
@@ -188,9 +190,10 @@ private:
     ExtraRepPtr makeExtraRep();
     void attach(ExtraRep& rep);
     void detach(ExtraRep& rep);
-    void requestPicture(const QString& uid, const QString& path);
+    // `version`: the item's imageVersion(); a picture read for another one is not shown again.
+    void requestPicture(const QString& uid, const QString& path, const QString& version);
     static void drawMissingMark(kpv::GraphicsContext& g, const kpv::Rect& frame);
-    void insertPicture(const QString& uid, const QImage& picture, int requestedPixels);
+    void insertPicture(const QString& uid, const QImage& picture, int requestedPixels, const QString& version);
     void evictPictures();
     std::set<QString> visiblePictureUIDs() const;
     kpv::Point toContent(kpv::Point p) const { return {p.x, p.y + m_scrollOffset}; }
@@ -215,6 +218,7 @@ private:
         QImage image;
         quint64 lastUse = 0;
         int requestedPixels = 0; // the size it was read for (a small file gives less)
+        QString version;         // the item's version when it was asked for
         // The picture scaled once to the pixels of its cell, so that painting a frame copies
         // pixels instead of scaling every picture in sight again.
         QImage display;
@@ -227,7 +231,11 @@ private:
     qsizetype m_pictureBytes = 0;
     qsizetype m_pictureBudget = kDefaultPictureCacheBudget;
     // A load in flight; its flag is cleared when its cell leaves the sight before it ran.
-    std::map<QString, std::shared_ptr<std::atomic<bool>>> m_pendingPictures;
+    struct PendingPicture {
+        std::shared_ptr<std::atomic<bool>> wanted;
+        QString version;
+    };
+    std::map<QString, PendingPicture> m_pendingPictures;
     std::unique_ptr<kpv::OperationQueue> m_pictureQueue;
     std::shared_ptr<LMImageBrowserView*> m_self; // lets late picture loads find out the view is gone
     bool m_syncPictures = false;

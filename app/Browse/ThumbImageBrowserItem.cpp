@@ -5,9 +5,9 @@
 #include <sys/stat.h>
 
 ThumbImageBrowserItem::ThumbImageBrowserItem(const LMPathString& filePath, const QDateTime& date)
-    : m_filePath(filePath), m_fileModificationDate(date), m_hasDate(true),
-      m_fileStamp(fileStamp(filePath))
+    : m_filePath(filePath), m_fileModificationDate(date), m_hasDate(true)
 {
+    takeFileStamp();
     makeImageUID();
 }
 
@@ -20,7 +20,7 @@ const QDateTime& ThumbImageBrowserItem::fileModificationDate() const
 {
     if (!m_hasDate) {
         m_fileModificationDate = m_dateSource ? m_dateSource(m_filePath) : m_filePath.dateModified();
-        m_fileStamp = fileStamp(m_filePath);
+        takeFileStamp();
         m_hasDate = true;
         makeImageUID();
     }
@@ -36,9 +36,28 @@ QString ThumbImageBrowserItem::imageUID() const
 void ThumbImageBrowserItem::updateForFileModified()
 {
     m_fileModificationDate = m_filePath.dateModified();
-    m_fileStamp = fileStamp(m_filePath);
+    takeFileStamp();
     m_hasDate = true;
     makeImageUID();
+}
+
+QString ThumbImageBrowserItem::imageVersion() const
+{
+    fileModificationDate();
+    return m_imageVersion;
+}
+
+void ThumbImageBrowserItem::takeFileStamp() const
+{
+    m_fileStamp = fileStamp(m_filePath);
+    const FileStamp& s = m_fileStamp;
+    m_imageVersion = s.valid ? QStringLiteral("%1:%2:%3:%4.%5")
+                                   .arg(s.device)
+                                   .arg(s.inode)
+                                   .arg(s.size)
+                                   .arg(s.changedSecs)
+                                   .arg(s.changedNsec)
+                             : QString();
 }
 
 bool ThumbImageBrowserItem::wasReplaced() const

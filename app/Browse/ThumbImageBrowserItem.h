@@ -26,6 +26,9 @@ public:
     bool hasFileModificationDate() const { return m_hasDate; }
     QString imageUID() const override;
     QString imageRepresentation() const override { return m_filePath.path(); }
+    // The file the date was read from (see FileStamp): a picture read of another file that stood
+    // at the path under the same date is not shown for this one.
+    QString imageVersion() const override;
     // Reads the date from the file again and remakes the identifier.
     void updateForFileModified();
     // Whether another file now stands at the path with the date the item was made for: one put
@@ -50,7 +53,9 @@ private:
         bool operator==(const FileStamp&) const = default;
     };
     static FileStamp fileStamp(const LMPathString& path);
+    void takeFileStamp() const;
     mutable FileStamp m_fileStamp;
+    mutable QString m_imageVersion;
 };
 
 using ThumbImageBrowserItemPtr = std::shared_ptr<ThumbImageBrowserItem>;

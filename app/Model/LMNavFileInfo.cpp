@@ -73,10 +73,12 @@ void LMNavFileInfo::setFailureReason(const QString &reason)
 
 bool LMNavFileInfo::fileChangedSinceRead() const
 {
+    // Written over in place and dated back, a file keeps its size and date: only its change time
+    // tells, and the pictures read before are of the file as it was.
     if (const LMFileImgBaseInfoPtr base = imgBaseInfo(); base && base->fileIdentity().isValid())
-        return kpv::fileIdentity(filePath().path()) != base->fileIdentity();
+        return base->fileIdentity().changedSince(kpv::fileIdentity(filePath().path()));
     std::lock_guard lock(m_lock);
-    return m_failedFileIdentity && kpv::fileIdentity(filePath().path()) != *m_failedFileIdentity;
+    return m_failedFileIdentity && m_failedFileIdentity->changedSince(kpv::fileIdentity(filePath().path()));
 }
 
 void LMNavFileInfo::freeImages(int mode)

@@ -20,8 +20,24 @@ struct FileIdentity {
     // The modification time: whole seconds since 1970 (rounded down) and the nanoseconds past them.
     std::int64_t modifiedSecs = 0;
     std::int64_t modifiedNsec = 0;
+    // When the file last changed in any way (its bytes written, its dates or attributes set), as
+    // the kernel keeps it. Not part of which version it is (anyone may set an attribute); see
+    // changedSince.
+    std::int64_t changedSecs = 0;
+    std::int64_t changedNsec = 0;
     bool isValid() const { return size >= 0; }
-    bool operator==(const FileIdentity&) const = default;
+    bool operator==(const FileIdentity& o) const
+    {
+        return device == o.device && inode == o.inode && size == o.size && modifiedSecs == o.modifiedSecs &&
+               modifiedNsec == o.modifiedNsec;
+    }
+    // Whether the file, as `now` finds it, is another version than this one or was touched since
+    // in any way: a program that writes a file over in place and sets its old date again leaves
+    // the same size and date, and only this trace.
+    bool changedSince(const FileIdentity& now) const
+    {
+        return now != *this || now.changedSecs != changedSecs || now.changedNsec != changedNsec;
+    }
 };
 
 // The identity of the file at `path` (links followed); invalid when there is none.

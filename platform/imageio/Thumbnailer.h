@@ -1,7 +1,9 @@
 #pragma once
 // Small pictures of image files for lists and strips: the desktop's shared thumbnail cache when
 // it holds a fresh entry for the file, else the thumbnail stored in the file, else a scaled
-// decode. "No thumbnail" (a null image) is an allowed answer.
+// decode. "No thumbnail" (a null image) is an allowed answer. An entry is fresh when it names the
+// file's address, date and size and was written after the file last changed: another file put at
+// the path with the same date and size is not shown as the one it replaced.
 
 #include "imageio/FileAccess.h"
 
@@ -23,8 +25,9 @@ public:
     // holds no fresh one. Turned to the file's stored orientation, `orientation` (as EXIF numbers
     // it), which the caller knows.
     static QImage cachedThumbnail(const QString& path, int maxPixelSize, int orientation);
-    // The same for the file as `identity` describes it (taken when the caller opened it): the file
-    // is not looked at again. An invalid identity: as the file is now.
+    // The same for the file as `identity` describes it (taken when the caller opened it): its date
+    // and size are not read again, only whether it still stands at the path and when it last
+    // changed. An invalid identity: as the file is now.
     static QImage cachedThumbnail(const QString& path, int maxPixelSize, int orientation, const FileIdentity& identity);
     // The same turned upright by the file's orientation, as the viewer shows the picture: for
     // grids, which draw thumbnails as they are.

@@ -31,6 +31,8 @@ FileIdentity identityOf(const struct stat& st)
     id.size = std::int64_t(st.st_size);
     id.modifiedSecs = std::int64_t(st.st_mtim.tv_sec);
     id.modifiedNsec = std::int64_t(st.st_mtim.tv_nsec);
+    id.changedSecs = std::int64_t(st.st_ctim.tv_sec);
+    id.changedNsec = std::int64_t(st.st_ctim.tv_nsec);
     return id;
 }
 

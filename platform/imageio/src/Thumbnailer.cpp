@@ -23,10 +23,12 @@
 #include <array>
 #include <cstdlib>
 #include <cerrno>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kpv {
@@ -120,11 +122,41 @@ bool isWholePng(const QByteArray& png)
     return sound && ended && walked != MPNG_WALK_BROKEN;
 }
 
+// When a file last changed in any way, as the kernel keeps it: its bytes written, its dates or
+// attributes set, another file renamed over its name. Unlike the modification date, no program
+// can set it back.
+struct ChangeTime {
+    qint64 secs = 0;
+    long nsec = 0;
+    bool operator<(const ChangeTime& o) const { return secs != o.secs ? secs < o.secs : nsec < o.nsec; }
+};
+
+// The change time of the file at `path` (links followed), and which file it is; nothing when
+// there is none.
+std::optional<std::pair<ChangeTime, FileIdentity>> fileChange(const QString& path)
+{
+    struct stat st {};
+    if (::stat(encodeFileName(path).constData(), &st) != 0)
+        return std::nullopt;
+    FileIdentity which;
+    which.device = std::uint64_t(st.st_dev);
+    which.inode = std::uint64_t(st.st_ino);
+    return std::pair(ChangeTime{qint64(st.st_ctim.tv_sec), long(st.st_ctim.tv_nsec)}, which);
+}
+
 // The bytes of the cache entry when it names the file as it is and is whole; empty otherwise.
-QByteArray freshWholeEntry(const QString& cacheFile, const QByteArray& uri, qint64 mtime, qint64 bytes)
+// Date and size do not tell two files apart: another file copied to the path with its date kept,
+// or written there and dated back, has them too. So an entry written before the file last changed
+// (`changed`) is no longer taken to show it.
+QByteArray freshWholeEntry(const QString& cacheFile, const QByteArray& uri, qint64 mtime, qint64 bytes,
+                           const ChangeTime& changed)
 {
     QFile file(cacheFile);
     if (!file.open(QIODevice::ReadOnly))
+        return {};
+    struct stat entry {};
+    if (::fstat(file.handle(), &entry) != 0 ||
+        ChangeTime{qint64(entry.st_mtim.tv_sec), long(entry.st_mtim.tv_nsec)} < changed)
         return {};
     if (!namesFileAsItIs(pngTextChunks(file), uri, mtime, bytes))
         return {};
@@ -135,9 +167,10 @@ QByteArray freshWholeEntry(const QString& cacheFile, const QByteArray& uri, qint
     return isWholePng(png) ? png : QByteArray();
 }
 
-QImage freshCacheEntry(const QString& cacheFile, const QByteArray& uri, qint64 mtime, qint64 bytes)
+QImage freshCacheEntry(const QString& cacheFile, const QByteArray& uri, qint64 mtime, qint64 bytes,
+                       const ChangeTime& changed)
 {
-    const QByteArray png = freshWholeEntry(cacheFile, uri, mtime, bytes);
+    const QByteArray png = freshWholeEntry(cacheFile, uri, mtime, bytes, changed);
     if (png.isEmpty())
         return {};
     // Read with our own reader, not the platform's plug-ins: the start-up picture comes from
@@ -287,14 +320,17 @@ QString Thumbnailer::cachePathFor(const QString& path, const QString& sizeFolder
 namespace {
 
 // A fresh entry of the shared cache for the file at the absolute path `file`, modified at `mtime`
-// (whole seconds) and `bytes` long, upright as the cache keeps it; null without one.
-QImage freshCachedThumbnail(const QString& file, qint64 mtime, qint64 bytes, int maxPixelSize)
+// (whole seconds), `bytes` long and last changed at `changed`, upright as the cache keeps it; null
+// without one.
+QImage freshCachedThumbnail(const QString& file, qint64 mtime, qint64 bytes, const ChangeTime& changed,
+                            int maxPixelSize)
 {
     const QByteArray uri = fileUri(file);
     // The larger cached size first: it scales down to our box without losing detail.
     const char* folders[] = {maxPixelSize > 128 ? "large" : "normal", maxPixelSize > 128 ? "normal" : "large"};
     for (const char* folder : folders) {
-        QImage cached = freshCacheEntry(Thumbnailer::cachePathFor(file, QString::fromLatin1(folder)), uri, mtime, bytes);
+        QImage cached =
+            freshCacheEntry(Thumbnailer::cachePathFor(file, QString::fromLatin1(folder)), uri, mtime, bytes, changed);
         if (!cached.isNull())
             return cached;
     }
@@ -303,7 +339,11 @@ QImage freshCachedThumbnail(const QString& file, qint64 mtime, qint64 bytes, int
 
 QImage freshCachedThumbnail(const QString& path, const PathStatus& status, int maxPixelSize)
 {
-    return freshCachedThumbnail(cacheFileName(path), status.modified.toSecsSinceEpoch(), status.size, maxPixelSize);
+    const auto change = fileChange(path);
+    if (!change)
+        return {};
+    return freshCachedThumbnail(cacheFileName(path), status.modified.toSecsSinceEpoch(), status.size, change->first,
+                                maxPixelSize);
 }
 
 // With `decode` false only a picture that costs no decode of the image is answered: a fresh cache
@@ -359,8 +399,9 @@ void Thumbnailer::storeThumbnail(const QString& path, const QImage& image, int o
     const QString target = cachePathFor(file, QStringLiteral("large"));
     const QByteArray uri = fileUri(file);
     // A fresh entry is there already (made on an earlier visit): nothing to encode or write. One
-    // that is not whole is written over.
-    if (!freshWholeEntry(target, uri, modifiedSecs, fileBytes).isEmpty())
+    // that is not whole, or older than the file, is written over.
+    const auto change = fileChange(path);
+    if (!change || !freshWholeEntry(target, uri, modifiedSecs, fileBytes, change->first).isEmpty())
         return;
     const QString folder = QFileInfo(target).path();
     // Private folders, as the desktop keeps them: thumbnails show what the pictures show.
@@ -409,9 +450,14 @@ QImage Thumbnailer::cachedThumbnail(const QString& path, int maxPixelSize, int o
         return cachedThumbnail(path, maxPixelSize, orientation);
     if (maxPixelSize <= 0)
         return {};
+    // Another file at the path now (the caller's was replaced since it opened it): the entry
+    // cannot be checked against the caller's file, whose change time is not known.
+    const auto change = fileChange(path);
+    if (!change || change->second.device != identity.device || change->second.inode != identity.inode)
+        return {};
     // The cache names whole seconds, rounded down as the file's time is.
     const QImage cached = freshCachedThumbnail(cacheFileName(path), qint64(identity.modifiedSecs),
-                                               identity.size, maxPixelSize);
+                                               identity.size, change->first, maxPixelSize);
     return cached.isNull() ? cached : fitted(toStoredOrientation(cached, orientation), maxPixelSize);
 }
 

@@ -35,6 +35,7 @@
 
 #include <exiv2/exiv2.hpp>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -1231,6 +1232,123 @@ TEST_F(ThumbnailMode, APhotoReplacedUnderTheSameDateIsRedrawn)
     EXPECT_EQ(browser.renderToImage(1.0).pixelColor(int(f.midX()), int(f.midY())), QColor(Qt::blue));
     c.reset();
     kpv::RunLoop::main().setClock(nullptr);
+}
+
+// The desktop's thumbnail cache names a file by its date and size alone; a photo another program
+// copied over one the viewer had cached, keeping date and size, is not shown as the old one in
+// the smallest cells, which take their pictures from that cache.
+TEST_F(ThumbnailMode, APhotoReplacedUnderTheSameDateAndSizeIsNotTakenFromTheDesktopCache)
+{
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    QTemporaryDir dir;
+    kpv::Thumbnailer::setCacheDirectoryForTesting(dir.filePath("cache"));
+    const auto cleanUp = qScopeGuard([&] {
+        kpv::Thumbnailer::setCacheDirectoryForTesting(QString());
+        c.reset();
+        kpv::RunLoop::main().setClock(nullptr);
+    });
+    host.paths = {P(dir.filePath("a.bmp")), P(dir.filePath("b.bmp"))};
+    QImage blue(320, 240, QImage::Format_RGB32), red(320, 240, QImage::Format_RGB32);
+    blue.fill(Qt::blue);
+    red.fill(Qt::red);
+    for (const LMPathString& p : std::as_const(host.paths)) {
+        ASSERT_TRUE(blue.save(p.path()));
+        host.dates.insert(p, p.dateModified());
+        // As the viewer keeps what it decoded when the photo was shown.
+        const QFileInfo info(p.path());
+        kpv::Thumbnailer::storeThumbnail(p.path(), blue, 1, info.lastModified().toSecsSinceEpoch(), info.size());
+    }
+    enter();
+    c->updateThumbZoomValue(ThumbnailViewController::kMinThumbZoom, true);
+    FavImageBrowserView& browser = *c->browser();
+    browser.setLoadsPicturesSynchronously(true);
+    const kpv::Rect f = browser.itemImageFrameAtIndex(1);
+    ASSERT_EQ(browser.renderToImage(1.0).pixelColor(int(f.midX()), int(f.midY())), QColor(Qt::blue));
+
+    const QString target = host.paths[1].path(), copy = dir.filePath("copy.bmp");
+    const QDateTime date = QFileInfo(target).lastModified();
+    ASSERT_TRUE(red.save(copy));
+    QFile file(copy);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    // The file system's clock moves in steps of some milliseconds: the copy is dated in a later
+    // step than the cache entry was written in, as it is when a person does it.
+    struct stat entry {}, now {};
+    ASSERT_EQ(::stat(QFile::encodeName(kpv::Thumbnailer::cachePathFor(target, QStringLiteral("large"))).constData(), &entry), 0);
+    for (QDeadlineTimer deadline(10000); !deadline.hasExpired(); QThread::msleep(1)) {
+        ASSERT_TRUE(file.setFileTime(date, QFileDevice::FileModificationTime));
+        ASSERT_EQ(::stat(QFile::encodeName(copy).constData(), &now), 0);
+        if (std::pair(now.st_ctim.tv_sec, now.st_ctim.tv_nsec) > std::pair(entry.st_mtim.tv_sec, entry.st_mtim.tv_nsec))
+            break;
+    }
+    file.close();
+    ASSERT_EQ(QFileInfo(copy).size(), QFileInfo(target).size());
+    ASSERT_EQ(::rename(QFile::encodeName(copy).constData(), QFile::encodeName(target).constData()), 0);
+    QColor shown;
+    for (QDeadlineTimer deadline(10000); shown != QColor(Qt::red) && !deadline.hasExpired();) {
+        QCoreApplication::processEvents();
+        QThread::msleep(2);
+        clock.advance(1);
+        shown = browser.renderToImage(1.0).pixelColor(int(f.midX()), int(f.midY()));
+    }
+    EXPECT_EQ(shown, QColor(Qt::red)) << "the photo now at the path, not the cached picture of the one it replaced";
+    // The unchanged photo's cache entry still serves.
+    EXPECT_FALSE(kpv::Thumbnailer::cachedThumbnail(host.paths[0].path(), 128, 1).isNull());
+}
+
+// A program that rewrites a photo in place and then sets its old date again: the grid hears of the
+// rewrite (a new date), then of the old date coming back, and shows the photo as it is now, not
+// the picture it had read under that date before.
+TEST_F(ThumbnailMode, APhotoRewrittenAndDatedBackIsNotShownAsBefore)
+{
+    kpv::ManualClock clock;
+    kpv::RunLoop::main().setClock(&clock);
+    QTemporaryDir dir;
+    const auto cleanUp = qScopeGuard([&] {
+        c.reset();
+        kpv::RunLoop::main().setClock(nullptr);
+    });
+    host.paths = {P(dir.filePath("a.png")), P(dir.filePath("b.png"))};
+    QImage blue(160, 120, QImage::Format_RGB32), red(160, 120, QImage::Format_RGB32);
+    blue.fill(Qt::blue);
+    red.fill(Qt::red);
+    for (const LMPathString& p : std::as_const(host.paths)) {
+        ASSERT_TRUE(blue.save(p.path()));
+        host.dates.insert(p, p.dateModified());
+    }
+    enter();
+    FavImageBrowserView& browser = *c->browser();
+    browser.setLoadsPicturesSynchronously(true);
+    const kpv::Rect f = browser.itemImageFrameAtIndex(1);
+    ASSERT_EQ(browser.renderToImage(1.0).pixelColor(int(f.midX()), int(f.midY())), QColor(Qt::blue));
+    const qint64 untouched = browser.cachedPicture(c->itemForPath(host.paths[0])->imageUID()).cacheKey();
+
+    const LMPathString target = host.paths[1];
+    const QDateTime date = target.dateModified();
+    const auto waitFor = [&](const std::function<bool()>& done) {
+        for (QDeadlineTimer deadline(10000); !done() && !deadline.hasExpired();) {
+            QCoreApplication::processEvents();
+            QThread::msleep(2);
+            clock.advance(1);
+            browser.renderToImage(1.0);
+        }
+    };
+    ASSERT_TRUE(red.save(target.path())); // in place: the same file, written over
+    QFile file(target.path());
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite) &&
+                file.setFileTime(date.addSecs(60), QFileDevice::FileModificationTime));
+    file.close();
+    waitFor([&] { return c->itemForPath(target)->fileModificationDate() == date.addSecs(60); });
+    ASSERT_EQ(browser.renderToImage(1.0).pixelColor(int(f.midX()), int(f.midY())), QColor(Qt::red));
+
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.setFileTime(date, QFileDevice::FileModificationTime));
+    file.close();
+    waitFor([&] { return c->itemForPath(target)->fileModificationDate() == date; });
+    ASSERT_EQ(c->itemForPath(target)->fileModificationDate(), date);
+    EXPECT_EQ(browser.renderToImage(1.0).pixelColor(int(f.midX()), int(f.midY())), QColor(Qt::red))
+        << "the photo as it is now, not the picture read under its old date";
+    EXPECT_EQ(browser.cachedPicture(c->itemForPath(host.paths[0])->imageUID()).cacheKey(), untouched)
+        << "the photo nobody touched is not read again";
 }
 
 TEST_F(ThumbnailMode, CellsFollowTheSizeSliderAndReadSharperPicturesOnlyWhenItRests)

@@ -21,6 +21,8 @@
 #include <QCoreApplication>
 #include <QThread>
 #include <QCryptographicHash>
+#include <QScopeGuard>
+#include <fcntl.h>
 #include <unistd.h>
 #include <linux/capability.h>
 #include <sys/syscall.h>
@@ -1473,6 +1475,56 @@ TEST_F(CommandTest, ANameThatIsNotUtf8ReachesTheDesktopByItsBytes)
         EXPECT_EQ(kpv::encodeFileName(commandHost->workspace.revealed[0]), native);
         EXPECT_EQ(::unlink(native.constData()), 0);
     }
+}
+
+// A photo beside the shown one that another program writes over in place and then dates back
+// keeps its file, size and date. The viewer reads it again all the same, and the photo bin, told
+// of it, shows it as it is now rather than the small picture read before.
+TEST_F(CommandTest, APhotoWrittenOverInPlaceAndDatedBackIsReadAgain)
+{
+    const auto app = listenForFolderChanges();
+    // The loader here decodes nothing: a reading is known by the file it was read from.
+    QImage blue(40, 30, QImage::Format_RGB32), red(40, 30, QImage::Format_RGB32);
+    blue.fill(Qt::blue);
+    red.fill(Qt::red);
+    paths = {LMPathString(dir.filePath("a.bmp"), false), LMPathString(dir.filePath("b.bmp"), false)};
+    for (const LMPathString &p : paths)
+        ASSERT_TRUE(blue.save(p.path()));
+    controller->openFilePaths(paths, {dir.path()}, false);
+    commandHost->runQueue(*controller);
+    const auto smallPictureOfB = [&] {
+        const LMNavFileInfoPtr record = controller->fileInfoByPath(paths[1]);
+        return record ? record->imageByType(8) : nullptr;
+    };
+    const LMImagePtr before = smallPictureOfB();
+    ASSERT_TRUE(before);
+    QList<LMPathString> told;
+    kpv::NotificationCenter::defaultCenter().addObserver(&told, QStringLiteral("fileModified"), nullptr,
+                                                         [&](const kpv::Notification &n) {
+                                                             told << n.userInfo.value("filePath").value<LMPathString>();
+                                                         });
+    const auto cleanUp = qScopeGuard([&] { kpv::NotificationCenter::defaultCenter().removeObserver(&told); });
+
+    const QByteArray b = QFile::encodeName(paths[1].path());
+    struct stat was {};
+    ASSERT_EQ(::stat(b.constData(), &was), 0);
+    ASSERT_TRUE(red.save(paths[1].path())); // in place: the same file, written over
+    const struct timespec times[2] = {was.st_atim, was.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, b.constData(), times, 0), 0);
+    struct stat after {};
+    ASSERT_EQ(::stat(b.constData(), &after), 0);
+    ASSERT_EQ(after.st_ino, was.st_ino);
+    ASSERT_EQ(after.st_size, was.st_size);
+    ASSERT_EQ(after.st_mtim.tv_nsec, was.st_mtim.tv_nsec);
+
+    untilHeard([&] { return told.contains(paths[1]); });
+    EXPECT_TRUE(told.contains(paths[1])) << "the bins and the grid are told of the photo";
+    commandHost->runQueue(*controller);
+    const LMImagePtr now = smallPictureOfB();
+    ASSERT_TRUE(now);
+    EXPECT_NE(now.get(), before.get()) << "the photo as it is now, not the picture read before";
+    EXPECT_EQ(now->originalImgBaseInfo()->fileIdentity().changedSecs, after.st_ctim.tv_sec);
+    EXPECT_EQ(now->originalImgBaseInfo()->fileIdentity().changedNsec, after.st_ctim.tv_nsec);
 }
 
 TEST_F(CommandTest, ANameThatIsNotUtf8StaysListedWhenAnotherProgramChangesTheFolder)
