@@ -1,5 +1,6 @@
 #include "Browse/FavoriteListFile.h"
 
+#include "foundation/FileHelpers.h"
 #include "foundation/FileNames.h"
 #include "foundation/FileReplace.h"
 
@@ -141,18 +142,8 @@ FavoriteListFile::Contents FavoriteListFile::readFile()
         return {};
     Contents out;
     // Never waits on a pipe or a device put in the list's place: the viewer would not start.
-    const int fd = ::open(kpv::encodeFileName(m_filePath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    const int openError = errno;
-    struct stat st {};
-    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
-        ::close(fd);
-        out.error = QStringLiteral("the favourites file is not a regular file");
-    } else if (fd < 0) {
-        out.error = QStringLiteral("the favourites file cannot be opened: %1")
-                        .arg(QString::fromLocal8Bit(std::strerror(openError)));
-    } else if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        out.error = QStringLiteral("the favourites file cannot be opened: %1").arg(file.errorString());
+    if (QString why; !kpv::openRegularFileToRead(m_filePath, &file, &why)) {
+        out.error = QStringLiteral("the favourites file cannot be opened: %1").arg(why);
     } else if (file.size() > kMaxFileSize) {
         out.error = QStringLiteral("the favourites file is larger than %1 bytes").arg(kMaxFileSize);
     } else {

@@ -2,6 +2,7 @@
 // Folders and name comparison shared by the application.
 
 #include <QString>
+#include <QFile>
 #include <QStringList>
 #include <QStringView>
 
@@ -50,6 +51,11 @@ int removeStaleTemporaryFilesOfOwnFolders(const QStringList& more);
 // ends there, false with *error saying so, and the part written is removed.
 bool copyFileToNewName(const QString& from, const QString& to, bool* nameTaken, QString* error = nullptr,
                        bool* attributesLeftOut = nullptr, const std::function<bool()>& stop = {});
+
+// Opens a file of the user's own (settings, lists) for reading without waiting on what may stand
+// in its place: a pipe or a device is refused unread, as is anything else that is not a regular
+// file. False with *why saying what stood there or why it could not be opened.
+bool openRegularFileToRead(const QString& path, QFile* file, QString* why);
 
 // Orders names as people expect: case-insensitive, runs of digits compared by their value
 // ("img2" before "img10"; "IMG" equals "img"; "01" equals "1" by value, then the shorter run first

@@ -166,6 +166,30 @@ int removeStaleTemporaryFiles(const QString& folder)
     return folder.isEmpty() ? 0 : MFileRemoveStaleTemporaries(encodeFileName(folder).toStdString());
 }
 
+bool openRegularFileToRead(const QString& path, QFile* file, QString* why)
+{
+    const int fd = ::open(encodeFileName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        if (why)
+            *why = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        if (why)
+            *why = QStringLiteral("it is not a regular file");
+        return false;
+    }
+    if (!file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        if (why)
+            *why = file->errorString();
+        return false;
+    }
+    return true;
+}
+
 bool copyFileToNewName(const QString& from, const QString& to, bool* nameTaken, QString* error, bool* attributesLeftOut,
                        const std::function<bool()>& stop)
 {

@@ -243,10 +243,9 @@ QVariantMap UserDefaults::readFile(bool* failed, QString* why) const
     if (!file.exists()) {
         return values;
     }
-    if (!file.open(QIODevice::ReadOnly)) {
+    // A pipe or a device in the file's place would hold the start for good: refused unread.
+    if (!openRegularFileToRead(path_, &file, why)) {
         *failed = true;
-        if (why)
-            *why = file.errorString();
         return values;
     }
     if (file.size() > kMaxFileSize) {

@@ -239,6 +239,22 @@ TEST_F(UserDefaultsTest, UnreadableFileIsKeptAsideNotOverwritten)
     EXPECT_EQ(again.loadFailureKeptAs(), path() + ".corrupt.3");
 }
 
+// A pipe where the settings belong is refused unread instead of holding the start for good; the
+// first save sets it aside as it does a damaged file.
+TEST_F(UserDefaultsTest, APipeInTheSettingsPlaceIsRefusedWithoutWaiting)
+{
+    QDir().mkpath(dir.path() + "/conf");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path()).constData(), 0600), 0);
+    UserDefaults d(path());
+    EXPECT_TRUE(d.loadFailure().contains("not a regular file")) << d.loadFailure().toStdString();
+    d.setInteger(3, "k");
+    ASSERT_TRUE(d.synchronize());
+    EXPECT_EQ(UserDefaults(path()).integerForKey("k"), 3);
+    struct stat aside {};
+    ASSERT_EQ(::lstat(QFile::encodeName(path() + ".corrupt").constData(), &aside), 0);
+    EXPECT_TRUE(S_ISFIFO(aside.st_mode));
+}
+
 TEST_F(UserDefaultsTest, HostileFilesNeverCrashTheReader)
 {
     QDir().mkpath(dir.path() + "/conf");
