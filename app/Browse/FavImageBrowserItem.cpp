@@ -23,7 +23,9 @@ void FavImageBrowserItem::updateForFileModified()
 
 bool FavImageBrowserItem::refreshIfFileChanged()
 {
-    if (makeImageUID(filePath()) == m_imageUID)
+    const kpv::FileIdentity now = kpv::fileIdentity(filePath().path());
+    const bool replaced = now.isValid() && m_fileIdentity.isValid() && m_fileIdentity.changedSince(now);
+    if (makeImageUID(filePath()) == m_imageUID && !replaced)
         return false;
     updateForFileModified();
     return true;
@@ -33,4 +35,16 @@ QString FavImageBrowserItem::makeImageUID(const LMPathString& path)
 {
     const QDateTime date = path.dateModified();
     return path.path() + (date.isValid() ? date.toString(Qt::ISODateWithMs) : QString());
+}
+
+QString FavImageBrowserItem::imageVersion() const
+{
+    const kpv::FileIdentity& id = m_fileIdentity;
+    return id.isValid() ? QStringLiteral("%1:%2:%3:%4.%5")
+                              .arg(id.device)
+                              .arg(id.inode)
+                              .arg(id.size)
+                              .arg(id.changedSecs)
+                              .arg(id.changedNsec)
+                        : QString();
 }

@@ -19,9 +19,13 @@ public:
 
     QString imageUID() const override { return m_imageUID; }
     QString imageRepresentation() const override { return filePath().path(); }
+    // The file last seen at the path, with when it last changed: another one put there under the
+    // old date is read, not shown as the picture of the one before.
+    QString imageVersion() const override;
     void updateForFileModified() override;
     // Resets the item as for a modified file when its file changed or vanished since the
-    // identifier was made (another program may have done it unseen); true when it did.
+    // identifier was made, also under its old date (another program may have done it unseen);
+    // true when it did.
     bool refreshIfFileChanged();
 
     // "%@%@": the path text and the modification date's text (empty when the file is gone).

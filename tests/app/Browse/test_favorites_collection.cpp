@@ -15,6 +15,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
 #include <cstdio>
@@ -335,6 +336,15 @@ TEST_F(FavoritesCollection, AFavouriteChangedElsewhereWhileTheGridIsUpShowsAsItI
     ASSERT_TRUE(rewriteLater(shot, 12)); // by another program
     hear();
     EXPECT_EQ(picture(shot).width(), 12) << "the new picture, not the old one";
+    // Written over again and given back the date it had: only the file itself tells.
+    const QDateTime dated = QFileInfo(shot).lastModified();
+    writeTestJpeg(shot, 14, 6);
+    {
+        QFile f(shot);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite) && f.setFileTime(dated, QFileDevice::FileModificationTime));
+    }
+    hear();
+    EXPECT_EQ(picture(shot).width(), 14) << "the photo as it is now, not the picture read under its old date";
     ASSERT_TRUE(QFile::remove(other));
     hear();
     EXPECT_TRUE(picture(other).isNull()) << "a removed file's old picture is not shown";
