@@ -22,6 +22,9 @@
 #include "appkit/Application.h"
 #include "appkit/Event.h"
 #include "appkit/Panels.h"
+#include "desktop/DesktopServices.h"
+#include "desktop/FakeDesktopServices.h"
+#include "foundation/NotificationCenter.h"
 #include "foundation/Bundle.h"
 #include "foundation/Clock.h"
 #include "foundation/RunLoop.h"
@@ -623,6 +626,78 @@ TEST_F(SixteenBitTurn, IsWrittenWithoutAQuestionAndKeepsItsBits)
         }
     EXPECT_TRUE(clockwise || counterClockwise) << "the samples are not the photo's own, turned";
 }
+
+} // namespace
+
+namespace {
+
+// A turned photo sent by mail is first written with its turn, as before any share. When no mail
+// program takes the message, at once or after starting, the user is told that the turn was saved
+// into the photo, never that the photo is unchanged.
+class TurnedPhotoHandedOver : public ProgramOnPhotos {
+protected:
+    void SetUp() override
+    {
+        kpv::DesktopServices::setShared(&desktop);
+        start(false);
+    }
+    void TearDown() override
+    {
+        ProgramOnPhotos::TearDown();
+        kpv::DesktopServices::setShared(nullptr);
+    }
+    QString toldOnce()
+    {
+        QStringList texts;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                texts << box->text();
+                box->accept();
+            }
+        settle(0.3);
+        return texts.size() == 1 ? texts.first() : texts.join(QStringLiteral(" | "));
+    }
+    void turnAndMail()
+    {
+        controller->performMenuAction(15);
+        settle(0.5);
+        ASSERT_TRUE(turned());
+        const QByteArray before = kpv::test::checksum(path("p0.png"));
+        controller->shareForType(33);
+        waitForSaves();
+        EXPECT_NE(kpv::test::checksum(path("p0.png")), before) << "the turn was not written";
+    }
+    kpv::FakeDesktopServices desktop;
+};
+
+TEST_F(TurnedPhotoHandedOver, NoMailProgramSaysTheTurnWasSaved)
+{
+    const kpv::Bundle& bundle = kpv::Bundle::mainBundle();
+    desktop.mailAvailable = false;
+    ASSERT_NO_FATAL_FAILURE(turnAndMail());
+    EXPECT_EQ(toldOnce().toStdString(), bundle.localizedString(QStringLiteral("IDS_ShareMailFailedTurnSaved")).toStdString());
+
+    // The mail program started, then gave up.
+    desktop.mailAvailable = true;
+    ASSERT_NO_FATAL_FAILURE(turnAndMail());
+    ASSERT_EQ(desktop.mails.size(), 1);
+    const auto gaveUp = [] {
+        kpv::NotificationCenter::defaultCenter().postNotification(
+            kpv::kDesktopHelperFailedNotification, nullptr,
+            {{QStringLiteral("purpose"), kpv::kDesktopHelperForMail}, {QStringLiteral("subject"), QString()}});
+    };
+    gaveUp();
+    settle(0.3);
+    EXPECT_EQ(toldOnce().toStdString(), bundle.localizedString(QStringLiteral("IDS_MailFailedLateTurnSaved")).toStdString());
+
+    // A photo mailed unturned is still told as unchanged.
+    controller->shareForType(33);
+    settle(0.5);
+    gaveUp();
+    settle(0.3);
+    EXPECT_EQ(toldOnce().toStdString(), bundle.localizedString(QStringLiteral("IDS_MailFailedLate")).toStdString());
+}
+
 
 } // namespace
 
