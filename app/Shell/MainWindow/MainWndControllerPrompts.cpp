@@ -291,7 +291,8 @@ void MainWndController::tellLateDesktopFailure(const QVariantMap& userInfo)
     else if (purpose == kpv::kDesktopHelperForFileManager)
         showFailureAlert(bundle.localizedString(QStringLiteral("IDS_FileManagerFailedLate")));
     else if (purpose == kpv::kDesktopHelperForOpenWith)
-        showFailureAlert(bundle.localizedStringWithFormat(QStringLiteral("IDS_OpenWithFailedLate_Fmt"),
+        showFailureAlert(bundle.localizedStringWithFormat(m_openWithTurnSaved ? QStringLiteral("IDS_OpenWithFailedLateTurnSaved_Fmt")
+                                                                              : QStringLiteral("IDS_OpenWithFailedLate_Fmt"),
                                                           userInfo.value(QStringLiteral("subject")).toString()));
 }
 

@@ -21,6 +21,7 @@
 #include "View/NavigateSaveFileSession.h"
 #include "appkit/Application.h"
 #include "appkit/Event.h"
+#include "appkit/Menu.h"
 #include "appkit/Panels.h"
 #include "desktop/DesktopServices.h"
 #include "desktop/FakeDesktopServices.h"
@@ -631,9 +632,9 @@ TEST_F(SixteenBitTurn, IsWrittenWithoutAQuestionAndKeepsItsBits)
 
 namespace {
 
-// A turned photo sent by mail is first written with its turn, as before any share. When no mail
-// program takes the message, at once or after starting, the user is told that the turn was saved
-// into the photo, never that the photo is unchanged.
+// A turned photo handed to another program is first written with its turn. When no mail program
+// takes the message, at once or after starting, the user is told that the turn was saved into the
+// photo, never that the photo is unchanged.
 class TurnedPhotoHandedOver : public ProgramOnPhotos {
 protected:
     void SetUp() override
@@ -698,6 +699,36 @@ TEST_F(TurnedPhotoHandedOver, NoMailProgramSaysTheTurnWasSaved)
     EXPECT_EQ(toldOnce().toStdString(), bundle.localizedString(QStringLiteral("IDS_MailFailedLate")).toStdString());
 }
 
+// Open With hands the other program the photo as the user sees it: the turn made on screen is
+// written into the photo first, as before a share, instead of the program showing it unturned; a
+// program that then fails is told with the turn saved, not with the photo unchanged.
+TEST_F(TurnedPhotoHandedOver, OpenWithHandsOverThePhotoWithItsTurn)
+{
+    desktop.fileApplications.insert("png", {{"paint.desktop", "Paint", "", "", {"image/png"}}});
+    controller->performMenuAction(15);
+    settle(0.5);
+    ASSERT_TRUE(turned());
+    controller->rebuildOpenWithMenu();
+    const std::shared_ptr<kpv::Menu> menu = controller->openWithMenu();
+    ASSERT_TRUE(menu && menu->numberOfItems() > 0);
+    menu->itemAtIndex(0)->performAction();
+    waitForSaves();
+    ASSERT_EQ(desktop.launches.size(), 1);
+    EXPECT_EQ(desktop.launches.first(), qMakePair(path("p0.png"), QStringLiteral("paint.desktop")));
+    EXPECT_EQ(storedSize(path("p0.png")), QSize(200, 400)) << "the photo was handed over without its turn";
+
+    // An application that cannot start: the turn written on the way is told, not an unchanged photo.
+    desktop.launchWorks = false;
+    controller->performMenuAction(15);
+    settle(0.5);
+    menu->itemAtIndex(0)->performAction();
+    waitForSaves();
+    EXPECT_EQ(storedSize(path("p0.png")), QSize(400, 200));
+    EXPECT_EQ(toldOnce().toStdString(), kpv::Bundle::mainBundle()
+                                            .localizedStringWithFormat(QStringLiteral("IDS_OpenWithFailedTurnSaved_Fmt"),
+                                                                       QStringLiteral("Paint"))
+                                            .toStdString());
+}
 
 } // namespace
 
