@@ -17,10 +17,15 @@ public:
     void setRawThumb(const QImage& thumb) { m_rawThumb = thumb; }
     const LMImagePtr& originalImage() const { return m_originalImage; }
     void setOriginalImage(LMImagePtr image) { m_originalImage = std::move(image); }
+    // The turn the user made on screen was written into the file just before it was handed over:
+    // a hand-over that fails then must not say the photo is unchanged.
+    bool turnSaved() const { return m_turnSaved; }
+    void setTurnSaved(bool saved) { m_turnSaved = saved; }
 
 private:
     QImage m_rawThumb;
     LMImagePtr m_originalImage;
+    bool m_turnSaved = false;
 };
 
 using ShareFileInfoPtr = std::shared_ptr<ShareFileInfo>;

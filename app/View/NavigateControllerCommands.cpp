@@ -514,14 +514,14 @@ bool NavigateController::doShareForType(int64_t shareType)
     if (MainConfig *c = config())
         c->setCurShareType(shareType);
     m_host->updateShareButtonUI(shareType);
-    auto share = guarded(m_self, [this, shareType] {
+    auto share = [this, shareType](bool turnSaved) {
         const LMNavFileInfoPtr info = curFileInfo();
         if (!info || !m_host)
             return;
         // The sheet's thumbnail is made from the picture on screen: a photo shown fitted has no
         // full-size picture, as it is never decoded whole.
         NavSlideshowFile file{info->filePath(), info->imgBaseInfo(), info->imageByType(fitinImageType()),
-                              info->imageByType(kFullSizeType)};
+                              info->imageByType(kFullSizeType), turnSaved};
         if (isGifFile(info.get()) && shareType >= 1 && shareType <= 3) {
             m_host->beginAlertSheet(m_host->localizedString(QStringLiteral("IDS_UPLOADWARN_HASGIF")),
                                     m_host->localizedString(QStringLiteral("IDS_YES")),
@@ -535,14 +535,15 @@ bool NavigateController::doShareForType(int64_t shareType)
             return;
         }
         m_host->shareFiles({file}, shareType);
-    });
+    };
     checkAndSaveCurFile(true, guarded(m_self, [this, share](int outcome) {
                             if (outcome == 2 || outcome == 4) {
                                 letTurnGo(m_openGLView);
                             } else if (outcome != 0 && outcome != 1 && outcome != 5) {
                                 return;
                             }
-                            nextTurn(share);
+                            // Outcome 1: the turn was written into the photo itself.
+                            nextTurn(guarded(m_self, [share, outcome] { share(outcome == 1); }));
                         }));
     return true;
 }

@@ -39,6 +39,8 @@ struct NavSlideshowFile {
     LMFileImgBaseInfoPtr imgBaseInfo;
     LMImagePtr prevLoadedLargeFitInImage;
     LMImagePtr prevLoadedOriginalImage;
+    // The turn on screen was written into the file before the hand-over.
+    bool turnSaved = false;
 };
 
 // Which of the arrow controls a point in the window lies on.

@@ -198,6 +198,8 @@ public:
     void rebuildOpenWithMenu();
     // "Other Application...": every application, to open the current photo with.
     void chooseOtherApplication();
+    // Opens the photo with the application; the photo shown gets its unsaved turn written first.
+    void handOverCurFile(const QString& file, const QString& applicationId, const QString& title);
     // Tells why the current photo did not reach the application: gone from its place, or the
     // application would not start.
     void showOpenWithFailure(const QString& application);
@@ -305,6 +307,8 @@ private:
     std::shared_ptr<kpv::Menu> m_feedbackPopMenu;
     std::shared_ptr<kpv::Menu> m_openWithMenu;
     std::unique_ptr<OpenWithMenu> m_openWith;
+    // The last photo handed over had the user's turn written into it first.
+    bool m_openWithTurnSaved = false;
     kpv::Rect m_windowFrameBeforeEnterFullScreen;
     int m_windowLevelBeforeEnterFullScreen = kpv::NormalWindowLevel;
     int m_windowLevelBeforeMiniaturize = kpv::NormalWindowLevel;

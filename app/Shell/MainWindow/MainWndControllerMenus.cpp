@@ -697,8 +697,8 @@ void MainWndController::rebuildOpenWithMenu()
     m_openWith->buildMenuItemsByFile(path);
     for (const OpenWithMenu::ItemPtr& app : m_openWith->items()) {
         auto item = std::make_shared<kpv::MenuItem>(app->title, [this, app](kpv::MenuItem&) {
-            if (m_openWith && canOpenCurFileWith() && !m_openWith->openWithAppMenuItemClicked(*app))
-                showOpenWithFailure(app->title);
+            if (m_openWith && canOpenCurFileWith())
+                handOverCurFile(m_openWith->curFile(), app->applicationId, app->title);
         });
         item->setTag(TagOpenWithApp);
         item->setRepresentedObject(app->applicationId);
@@ -731,11 +731,32 @@ void MainWndController::chooseOtherApplication()
             if (alive.expired() || !m_openWith)
                 return;
             // The photo chosen for: the menu's file may have moved on while the list was up.
-            m_openWith->buildMenuItemsByFile(file);
-            if (!m_openWith->openWithApplication(id))
-                showOpenWithFailure(names.value(id, id));
+            handOverCurFile(file, id, names.value(id, id));
         });
     chooser->open();
+}
+
+void MainWndController::handOverCurFile(const QString& file, const QString& applicationId, const QString& title)
+{
+    const auto handOver = [this, applicationId, title](const QString& path, bool turnSaved) {
+        if (!m_openWith)
+            return;
+        m_openWithTurnSaved = turnSaved;
+        m_openWith->buildMenuItemsByFile(path);
+        if (!m_openWith->openWithApplication(applicationId))
+            showOpenWithFailure(title);
+    };
+    ViewModeController* nav = m_navigateController;
+    if (!nav || nav->curFilePath().path() != file)
+        return handOver(file, false);
+    // The other program is handed the photo as the user sees it: a turn not saved yet is written
+    // first, as before a share; a photo that cannot take it is saved under another name (the copy
+    // is handed over) or handed over as it is, as the user answers.
+    nav->checkUnsavedTurnBeforeHandOver(
+        [this, nav, handOver, alive = std::weak_ptr<bool>(m_lifetime)](const LMPathString& photo, bool turnSaved) {
+            if (!photo.path().isEmpty() && !alive.expired() && m_navigateController == nav)
+                handOver(photo.path(), turnSaved);
+        });
 }
 
 void MainWndController::showOpenWithFailure(const QString& application)
@@ -746,5 +767,8 @@ void MainWndController::showOpenWithFailure(const QString& application)
             QStringLiteral("IDS_OpenWithFileGone_Fmt"),
             kpv::displayFileName(LMPathString::lastPathComponent(m_openWith->curFile()))));
     else
-        showFailureAlert(bundle.localizedStringWithFormat(QStringLiteral("IDS_OpenWithFailed_Fmt"), application));
+        // The turn written just before is not undone: the photo is not unchanged.
+        showFailureAlert(bundle.localizedStringWithFormat(
+            m_openWithTurnSaved ? QStringLiteral("IDS_OpenWithFailedTurnSaved_Fmt") : QStringLiteral("IDS_OpenWithFailed_Fmt"),
+            application));
 }

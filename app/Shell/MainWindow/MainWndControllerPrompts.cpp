@@ -283,11 +283,16 @@ void MainWndController::tellLateDesktopFailure(const QVariantMap& userInfo)
         showFailureAlert(bundle.localizedStringWithFormat(QStringLiteral("IDS_WebPageFailedLate_Fmt"),
                                                           userInfo.value(QStringLiteral("subject")).toString()));
     else if (purpose == kpv::kDesktopHelperForMail)
-        showFailureAlert(bundle.localizedString(QStringLiteral("IDS_MailFailedLate")));
+        // A mail of photos has no subject; its photo may have had the user's turn written into it.
+        showFailureAlert(bundle.localizedString(
+            userInfo.value(QStringLiteral("subject")).toString().isEmpty() && secondaryWindows().lastMailSharedSavedTurn()
+                ? QStringLiteral("IDS_MailFailedLateTurnSaved")
+                : QStringLiteral("IDS_MailFailedLate")));
     else if (purpose == kpv::kDesktopHelperForFileManager)
         showFailureAlert(bundle.localizedString(QStringLiteral("IDS_FileManagerFailedLate")));
     else if (purpose == kpv::kDesktopHelperForOpenWith)
-        showFailureAlert(bundle.localizedStringWithFormat(QStringLiteral("IDS_OpenWithFailedLate_Fmt"),
+        showFailureAlert(bundle.localizedStringWithFormat(m_openWithTurnSaved ? QStringLiteral("IDS_OpenWithFailedLateTurnSaved_Fmt")
+                                                                              : QStringLiteral("IDS_OpenWithFailedLate_Fmt"),
                                                           userInfo.value(QStringLiteral("subject")).toString()));
 }
 

@@ -19,6 +19,7 @@
 #include "desktop/DesktopServices.h"
 #include "foundation/Bundle.h"
 
+#include <algorithm>
 #include <QCoreApplication>
 
 MainWndSecondaryWindows::MainWndSecondaryWindows(AppDelegate& delegate, MainWndController& windowController,
@@ -125,6 +126,8 @@ bool MainWndSecondaryWindows::shareFiles(const QList<ShareFileInfoPtr>& files, l
         return false;
     if (shareType == ShareWebsiteTypeEmail) {
         QStringList leftOut;
+        const bool turnSaved = std::any_of(files.begin(), files.end(), [](const ShareFileInfoPtr& f) { return f && f->turnSaved(); });
+        m_lastMailSavedTurn = turnSaved;
         const bool started = ShareWindowController::shareFilesByEmail(files, m_desktop, &leftOut);
         // Started without some of the photos (gone or unreadable): the message lacks them, so
         // say which; nothing visible happens otherwise: say why no message appeared.
@@ -139,6 +142,10 @@ bool MainWndSecondaryWindows::shareFiles(const QList<ShareFileInfoPtr>& files, l
                                                   QLatin1Char('\n') + ShareWindowController::mailLeftOutNames(leftOut)
                              // A copy under a plain name could not be written: no mail program
                              // was asked, and it is the disk, not the mail program, to see to.
+                             // The photo was rewritten with the user's turn: not unchanged.
+                             : turnSaved ? bundle.localizedString(QString::fromLatin1(
+                                               m_desktop.mailAttachmentsNotCopied() ? "IDS_ShareMailNotCopiedTurnSaved"
+                                                                                    : "IDS_ShareMailFailedTurnSaved"))
                              : bundle.localizedString(QString::fromLatin1(
                                    m_desktop.mailAttachmentsNotCopied()
                                        ? (files.size() - leftOut.size() == 1 ? "IDS_ShareMailNotCopiedOne"

@@ -42,6 +42,9 @@ public:
     void showFeedbackWindow();
     // 1 to 4 open the share sheet, 33 composes a mail with the files; false when nothing started.
     bool shareFiles(const QList<ShareFileInfoPtr>& files, long shareType);
+    // Whether the photo of the last mail handed to the desktop had the user's turn written into
+    // it first: a mail program that then gives up is told with that, not as if nothing changed.
+    bool lastMailSharedSavedTurn() const { return m_lastMailSavedTurn; }
 
     AboutWindowController* aboutWindowController() const { return m_about.get(); }
     OptionWindowController* optionWindowController() const { return m_option.get(); }
@@ -60,4 +63,5 @@ private:
     std::unique_ptr<ShareAccountWindowController> m_account;
     std::unique_ptr<FeedbackWindowController> m_feedback;
     std::unique_ptr<ShareWindowController> m_share;
+    bool m_lastMailSavedTurn = false;
 };

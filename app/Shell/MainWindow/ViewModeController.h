@@ -48,6 +48,11 @@ public:
     // turn was written, there was none, or the user went on without it) and false when the user
     // cancelled a save and stays.
     virtual void checkUnsavedTurnBeforeLeaving(std::function<void(bool)> done) = 0;
+    // Before the shown photo is handed to another program: the same check as before a share.
+    // `done` gets the photo to hand over (a copy saved under another name is the one shown then),
+    // or nothing when the user cancelled and nothing is to be handed over; and whether the turn
+    // was written into that photo.
+    virtual void checkUnsavedTurnBeforeHandOver(std::function<void(const LMPathString&, bool)> done) = 0;
 
     // ---- Menu commands ----
     // Runs the command of a main-window command tag; `argument` is the turn (1 left, 2 right,

@@ -501,6 +501,7 @@ void MainWndNavigateHost::shareFiles(const QList<NavSlideshowFile>& files, int64
         auto info = std::make_shared<ShareFileInfo>(file.filePath);
         info->setImgBaseInfo(file.imgBaseInfo);
         info->setOriginalImage(file.prevLoadedOriginalImage);
+        info->setTurnSaved(file.turnSaved);
         const LMImagePtr source = file.prevLoadedOriginalImage ? file.prevLoadedOriginalImage : file.prevLoadedLargeFitInImage;
         if (source) {
             const QImage image = source->convertToImage();

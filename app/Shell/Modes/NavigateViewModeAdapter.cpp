@@ -100,6 +100,17 @@ void NavigateViewModeAdapter::checkUnsavedTurnBeforeLeaving(std::function<void(b
     });
 }
 
+void NavigateViewModeAdapter::checkUnsavedTurnBeforeHandOver(std::function<void(const LMPathString&, bool)> done)
+{
+    // As before a share: 3, 6 and 7 end the hand-over; after 5 the saved copy is the photo shown;
+    // 1 wrote the turn into the photo.
+    NavigateController* nav = &m_controller;
+    m_controller.checkAndSaveCurFile(true, [nav, done = std::move(done)](int outcome) {
+        if (done)
+            done(outcome == 3 || outcome == 6 || outcome == 7 ? LMPathString() : nav->curFilePath(), outcome == 1);
+    });
+}
+
 void NavigateViewModeAdapter::doAction(long tag, long argument)
 {
     if (tag == 29) {

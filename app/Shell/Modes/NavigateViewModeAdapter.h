@@ -35,6 +35,7 @@ public:
     void toggleFullScreen() override;
     void goToFile(const LMPathString& path) override;
     void checkUnsavedTurnBeforeLeaving(std::function<void(bool)> done) override;
+    void checkUnsavedTurnBeforeHandOver(std::function<void(const LMPathString&, bool)> done) override;
     void doAction(long tag, long argument) override;
 
     // ---- Equivalent responder ----

@@ -53,8 +53,11 @@ QString appFolderIn(const QString& base, bool privateFolder)
 {
     const QString path = base + QLatin1Char('/') + QLatin1String(kAppFolder);
     QDir().mkpath(path);
-    if (privateFolder) {
-        ::chmod(QFile::encodeName(path).constData(), 0700);
+    // Closed to other users; what the owner may do stays the owner's choice: a settings folder the
+    // user made read-only stays read-only, and the save that cannot be made is told.
+    struct stat st {};
+    if (privateFolder && ::stat(QFile::encodeName(path).constData(), &st) == 0 && (st.st_mode & 077) != 0) {
+        ::chmod(QFile::encodeName(path).constData(), st.st_mode & 0700);
     }
     return path;
 }

@@ -256,14 +256,18 @@ QVariantMap UserDefaults::readFile(bool* failed, QString* why) const
     }
     // As much as the file holds: asking for the most it may hold would reserve that much.
     const QByteArray bytes = file.read(file.size());
+    // An empty file holds no settings to lose: the viewer starts on its defaults as with none, and
+    // the first save writes the file whole.
+    if (bytes.trimmed().isEmpty())
+        return values;
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject()) {
         *failed = true;
         if (why)
             *why = error.error != QJsonParseError::NoError
-                       ? QStringLiteral("%1 at byte %2").arg(error.errorString()).arg(error.offset)
-                       : QStringLiteral("it holds no settings");
+                       ? QStringLiteral("the file is damaged or cut short (%1 at byte %2)").arg(error.errorString()).arg(error.offset)
+                       : QStringLiteral("the file holds something other than settings");
         return values;
     }
     const QJsonObject root = doc.object();

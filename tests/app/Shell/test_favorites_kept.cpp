@@ -31,6 +31,7 @@
 #include "ProgramTestSetup.h"
 #include "../../support/FaultInjection.h"
 
+#include <QFileInfo>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -425,8 +426,8 @@ TEST_F(FavoritesKept, AListCutShortKeepsItsWholeEntriesIsToldAndIsKeptAside)
 }
 
 // Settings that cannot be read (a file cut short, another program's bytes) leave the viewer on its
-// own settings: the user is told why and where the file is kept, and neither it nor a file kept
-// aside by an earlier run is written over.
+// own settings: the user is told why, where the file is kept and how to have it back, and neither it
+// nor a file kept aside by an earlier run is written over.
 TEST_F(FavoritesKept, SettingsThatCannotBeReadAreToldAndKeptAside)
 {
     const QString settings = scratch.filePath(QStringLiteral("conf/settings.json"));
@@ -444,12 +445,23 @@ TEST_F(FavoritesKept, SettingsThatCannotBeReadAreToldAndKeptAside)
     const QList<QMessageBox*> told = alerts();
     ASSERT_EQ(told.size(), 1) << "the user is told why the settings are the viewer's own";
     EXPECT_TRUE(told.first()->text().contains(QStringLiteral("settings.json.corrupt.2"))) << told.first()->text().toStdString();
+    EXPECT_TRUE(told.first()->text().contains(QStringLiteral("damaged or cut short"))) << told.first()->text().toStdString();
+    EXPECT_TRUE(told.first()->text().contains(QStringLiteral("rename it settings.json"))) << "the user learns how to have them back";
     told.first()->accept();
     settle();
     stop();
     EXPECT_EQ(read(settings + QStringLiteral(".corrupt")), "kept by an earlier run");
     EXPECT_EQ(read(settings + QStringLiteral(".corrupt.2")), "{\"ZoomMode\": 1, \"Mouse");
     EXPECT_TRUE(QJsonDocument::fromJson(read(settings)).isObject()) << "the settings are saved again";
+
+    // An empty file (made by hand, or left by a program stopped while writing it) holds nothing to
+    // lose: the viewer starts as with no settings, says nothing and keeps nothing aside.
+    ASSERT_TRUE(write(settings, " \n"));
+    start();
+    EXPECT_TRUE(alerts().isEmpty());
+    stop();
+    EXPECT_FALSE(QFileInfo::exists(settings + QStringLiteral(".corrupt.3")));
+    EXPECT_TRUE(QJsonDocument::fromJson(read(settings)).isObject()) << "the settings are saved";
 }
 
 // A right click on a favourite offers what can be done with it, not the viewer's commands for

@@ -21,7 +21,11 @@
 #include "View/NavigateSaveFileSession.h"
 #include "appkit/Application.h"
 #include "appkit/Event.h"
+#include "appkit/Menu.h"
 #include "appkit/Panels.h"
+#include "desktop/DesktopServices.h"
+#include "desktop/FakeDesktopServices.h"
+#include "foundation/NotificationCenter.h"
 #include "foundation/Bundle.h"
 #include "foundation/Clock.h"
 #include "foundation/RunLoop.h"
@@ -622,6 +626,108 @@ TEST_F(SixteenBitTurn, IsWrittenWithoutAQuestionAndKeepsItsBits)
             counterClockwise = counterClockwise && after[size_t(y * 200 + x)] == before[size_t(x * 400 + 399 - y)];
         }
     EXPECT_TRUE(clockwise || counterClockwise) << "the samples are not the photo's own, turned";
+}
+
+} // namespace
+
+namespace {
+
+// A turned photo handed to another program is first written with its turn. When no mail program
+// takes the message, at once or after starting, the user is told that the turn was saved into the
+// photo, never that the photo is unchanged.
+class TurnedPhotoHandedOver : public ProgramOnPhotos {
+protected:
+    void SetUp() override
+    {
+        kpv::DesktopServices::setShared(&desktop);
+        start(false);
+    }
+    void TearDown() override
+    {
+        ProgramOnPhotos::TearDown();
+        kpv::DesktopServices::setShared(nullptr);
+    }
+    QString toldOnce()
+    {
+        QStringList texts;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                texts << box->text();
+                box->accept();
+            }
+        settle(0.3);
+        return texts.size() == 1 ? texts.first() : texts.join(QStringLiteral(" | "));
+    }
+    void turnAndMail()
+    {
+        controller->performMenuAction(15);
+        settle(0.5);
+        ASSERT_TRUE(turned());
+        const QByteArray before = kpv::test::checksum(path("p0.png"));
+        controller->shareForType(33);
+        waitForSaves();
+        EXPECT_NE(kpv::test::checksum(path("p0.png")), before) << "the turn was not written";
+    }
+    kpv::FakeDesktopServices desktop;
+};
+
+TEST_F(TurnedPhotoHandedOver, NoMailProgramSaysTheTurnWasSaved)
+{
+    const kpv::Bundle& bundle = kpv::Bundle::mainBundle();
+    desktop.mailAvailable = false;
+    ASSERT_NO_FATAL_FAILURE(turnAndMail());
+    EXPECT_EQ(toldOnce().toStdString(), bundle.localizedString(QStringLiteral("IDS_ShareMailFailedTurnSaved")).toStdString());
+
+    // The mail program started, then gave up.
+    desktop.mailAvailable = true;
+    ASSERT_NO_FATAL_FAILURE(turnAndMail());
+    ASSERT_EQ(desktop.mails.size(), 1);
+    const auto gaveUp = [] {
+        kpv::NotificationCenter::defaultCenter().postNotification(
+            kpv::kDesktopHelperFailedNotification, nullptr,
+            {{QStringLiteral("purpose"), kpv::kDesktopHelperForMail}, {QStringLiteral("subject"), QString()}});
+    };
+    gaveUp();
+    settle(0.3);
+    EXPECT_EQ(toldOnce().toStdString(), bundle.localizedString(QStringLiteral("IDS_MailFailedLateTurnSaved")).toStdString());
+
+    // A photo mailed unturned is still told as unchanged.
+    controller->shareForType(33);
+    settle(0.5);
+    gaveUp();
+    settle(0.3);
+    EXPECT_EQ(toldOnce().toStdString(), bundle.localizedString(QStringLiteral("IDS_MailFailedLate")).toStdString());
+}
+
+// Open With hands the other program the photo as the user sees it: the turn made on screen is
+// written into the photo first, as before a share, instead of the program showing it unturned; a
+// program that then fails is told with the turn saved, not with the photo unchanged.
+TEST_F(TurnedPhotoHandedOver, OpenWithHandsOverThePhotoWithItsTurn)
+{
+    desktop.fileApplications.insert("png", {{"paint.desktop", "Paint", "", "", {"image/png"}}});
+    controller->performMenuAction(15);
+    settle(0.5);
+    ASSERT_TRUE(turned());
+    controller->rebuildOpenWithMenu();
+    const std::shared_ptr<kpv::Menu> menu = controller->openWithMenu();
+    ASSERT_TRUE(menu && menu->numberOfItems() > 0);
+    menu->itemAtIndex(0)->performAction();
+    waitForSaves();
+    ASSERT_EQ(desktop.launches.size(), 1);
+    EXPECT_EQ(desktop.launches.first(), qMakePair(path("p0.png"), QStringLiteral("paint.desktop")));
+    EXPECT_EQ(storedSize(path("p0.png")), QSize(200, 400)) << "the photo was handed over without its turn";
+
+    // An application that cannot start: the turn written on the way is told, not an unchanged photo.
+    desktop.launchWorks = false;
+    controller->performMenuAction(15);
+    settle(0.5);
+    menu->itemAtIndex(0)->performAction();
+    waitForSaves();
+    EXPECT_EQ(storedSize(path("p0.png")), QSize(400, 200));
+    EXPECT_EQ(toldOnce().toStdString(), kpv::Bundle::mainBundle()
+                                            .localizedStringWithFormat(QStringLiteral("IDS_OpenWithFailedTurnSaved_Fmt"),
+                                                                       QStringLiteral("Paint"))
+                                            .toStdString());
 }
 
 } // namespace

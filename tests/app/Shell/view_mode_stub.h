@@ -22,6 +22,10 @@ public:
     void toggleFullScreen() override {}
     void goToFile(const LMPathString&) override {}
     void checkUnsavedTurnBeforeLeaving(std::function<void(bool)> done) override { done(true); }
+    void checkUnsavedTurnBeforeHandOver(std::function<void(const LMPathString&, bool)> done) override
+    {
+        done(curFilePath(), false);
+    }
     void doAction(long tag, long argument) override { actions.emplace_back(tag, argument); }
 
     // (tag, argument) of every command run, in order.

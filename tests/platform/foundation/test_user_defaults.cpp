@@ -1,6 +1,7 @@
 // Settings store: typed reads, a round trip through a real file, mode 0600, safe replacement.
 #include "../../support/FaultInjection.h"
 
+#include "foundation/FileHelpers.h"
 #include "foundation/FileNames.h"
 #include "foundation/UserDefaults.h"
 
@@ -213,6 +214,42 @@ TEST_F(UserDefaultsTest, AHomeThatCannotBeWrittenIsToldAsTheReason)
     EXPECT_EQ(told.first().toStdString(), QString("cannot make the folder %1/.config/kestrane-viewer: %2")
                                               .arg(home, QString::fromLocal8Bit(std::strerror(EACCES)))
                                               .toStdString());
+}
+
+// A settings folder the user made read-only (to keep the settings as they are) stays so at the
+// next start: a change is told as not saved and the file keeps its bytes. Other users are still
+// shut out of a folder that let them in.
+TEST_F(UserDefaultsTest, AReadOnlySettingsFolderStaysReadOnlyAndTheChangeIsTold)
+{
+    const QString config = dir.path() + "/cfg/kestrane-viewer";
+    ASSERT_TRUE(QDir().mkpath(config));
+    ASSERT_NO_FATAL_FAILURE(writeFile(config + "/settings.json", "{\"ZoomMode\": 2, \"sortByType\": 2}"));
+    const QByteArray before = kpv::test::checksum(config + "/settings.json");
+    const auto modeOf = [&config] {
+        struct stat st {};
+        return ::stat(QFile::encodeName(config).constData(), &st) == 0 ? st.st_mode & 0777 : 0u;
+    };
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path() + "/cfg"));
+    ::chmod(QFile::encodeName(config).constData(), 0555);
+    EXPECT_EQ(configDirectory(), config);
+    EXPECT_EQ(modeOf(), 0500u);
+    QStringList told;
+    {
+        kpv::test::NoPermissionOverride asAnyUser;
+        UserDefaults d(configDirectory() + "/settings.json");
+        EXPECT_EQ(d.integerForKey("sortByType"), 2);
+        d.setSaveFailureHandler([&told](const QString& why) { told << why; });
+        d.setInteger(1, "ZoomMode");
+        EXPECT_FALSE(d.synchronize());
+        d.setSaveFailureHandler({});
+    }
+    EXPECT_EQ(told.size(), 1);
+    EXPECT_EQ(modeOf(), 0500u);
+    EXPECT_EQ(kpv::test::checksum(config + "/settings.json"), before);
+    ::chmod(QFile::encodeName(config).constData(), 0755);
+    EXPECT_EQ(configDirectory(), config);
+    EXPECT_EQ(modeOf(), 0700u);
+    qunsetenv("XDG_CONFIG_HOME");
 }
 
 TEST_F(UserDefaultsTest, UnreadableFileIsKeptAsideNotOverwritten)
