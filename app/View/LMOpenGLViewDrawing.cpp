@@ -18,6 +18,8 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -799,28 +801,65 @@ inline uint32_t lerpChannels(uint32_t p, uint32_t q, int weight)
     return even | odd;
 }
 
+// Whether the pixels of `source` lie red first in memory (else blue first, as the device image's);
+// nothing for a layout the resamplers do not read.
+std::optional<bool> redFirstOf(const QImage &source)
+{
+    if (Q_BYTE_ORDER != Q_LITTLE_ENDIAN)
+        return std::nullopt;
+    switch (source.format()) {
+    case QImage::Format_ARGB32_Premultiplied:
+    case QImage::Format_ARGB32:
+    case QImage::Format_RGB32:
+        return false;
+    case QImage::Format_RGBA8888_Premultiplied:
+    case QImage::Format_RGBA8888:
+    case QImage::Format_RGBX8888:
+        return true;
+    default:
+        return std::nullopt;
+    }
+}
+
+// Runs `band(from, to)` over the rows 0..height, in bands on a few cores when `spread`.
+void runInBands(int height, bool spread, const std::function<void(int, int)> &band)
+{
+    const int h = height;
+    const int helpers = spread ? int(std::min(3u, std::thread::hardware_concurrency())) : 0;
+    std::vector<std::thread> threads;
+    for (int i = 0; i < helpers; ++i) {
+        const int from = h * (i + 1) / (helpers + 1), to = h * (i + 2) / (helpers + 1);
+        try {
+            threads.emplace_back(band, from, to);
+        } catch (const std::system_error &) {
+            band(from, to); // no thread to be had: this one does the band
+        }
+    }
+    band(0, h / (helpers + 1));
+    for (std::thread &t : threads)
+        t.join();
+}
+
+// `out` made from `source`, opaque where the source has no alpha of its own.
+QImage opaqueWhereSourceIs(const QImage &source, QImage out)
+{
+    if (source.format() == QImage::Format_RGB32 || source.format() == QImage::Format_RGBX8888)
+        for (int y = 0; y < out.height(); ++y)
+            for (uint8_t *p = out.scanLine(y) + 3, *end = p + size_t(out.width()) * 4; p < end; p += 4)
+                *p = 255;
+    return out;
+}
+
 // `device` of `source` seen through `toDevice` (source pixels to device points, turned by
 // quarters only), each pixel sampled as OpenGL's linear filter samples a texture: the four source
 // pixels nearest its centre, weighted by distance, the picture's edges repeated beyond it. Null
 // for a pixel layout it does not read.
 QImage resampleLinear(const QImage &source, const QTransform &toDevice, const QRect &device)
 {
-    bool redFirst = false;
-    switch (source.format()) {
-    case QImage::Format_ARGB32_Premultiplied:
-    case QImage::Format_ARGB32:
-    case QImage::Format_RGB32:
-        break;
-    case QImage::Format_RGBA8888_Premultiplied:
-    case QImage::Format_RGBA8888:
-    case QImage::Format_RGBX8888:
-        redFirst = true;
-        break;
-    default:
+    const std::optional<bool> order = redFirstOf(source);
+    if (!order)
         return QImage();
-    }
-    if (Q_BYTE_ORDER != Q_LITTLE_ENDIAN)
-        return QImage();
+    const bool redFirst = *order;
     bool invertible = false;
     const QTransform toSource = toDevice.inverted(&invertible);
     // (m11, m12) is where a step along device x goes in the source, (m21, m22) a step along y.
@@ -887,26 +926,8 @@ QImage resampleLinear(const QImage &source, const QTransform &toDevice, const QR
     };
     // A picture the size of a screen takes a good ten milliseconds on one core: in bands on
     // several, so that it reaches the screen as soon as a single scaled copy would.
-    const int h = device.height();
-    const int helpers =
-        int(qsizetype(device.width()) * h >= (1 << 18) ? std::min(3u, std::thread::hardware_concurrency()) : 0u);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < helpers; ++i) {
-        const int from = h * (i + 1) / (helpers + 1), to = h * (i + 2) / (helpers + 1);
-        try {
-            threads.emplace_back(band, from, to);
-        } catch (const std::system_error &) {
-            band(from, to); // no thread to be had: this one does the band
-        }
-    }
-    band(0, h / (helpers + 1));
-    for (std::thread &t : threads)
-        t.join();
-    if (source.format() == QImage::Format_RGB32 || source.format() == QImage::Format_RGBX8888)
-        for (int y = 0; y < out.height(); ++y)
-            for (uint8_t *p = out.scanLine(y) + 3, *end = p + size_t(out.width()) * 4; p < end; p += 4)
-                *p = 255;
-    return out;
+    runInBands(device.height(), qsizetype(device.width()) * device.height() >= (1 << 18), band);
+    return opaqueWhereSourceIs(source, std::move(out));
 }
 
 // `device` of `source` seen through `toDevice` (as resampleLinear takes them) where it shrinks the
@@ -917,22 +938,10 @@ QImage resampleLinear(const QImage &source, const QTransform &toDevice, const QR
 // for a pixel layout it does not read.
 QImage resampleArea(const QImage &source, const QTransform &toDevice, const QRect &device)
 {
-    bool redFirst = false;
-    switch (source.format()) {
-    case QImage::Format_ARGB32_Premultiplied:
-    case QImage::Format_ARGB32:
-    case QImage::Format_RGB32:
-        break;
-    case QImage::Format_RGBA8888_Premultiplied:
-    case QImage::Format_RGBA8888:
-    case QImage::Format_RGBX8888:
-        redFirst = true;
-        break;
-    default:
+    const std::optional<bool> order = redFirstOf(source);
+    if (!order)
         return QImage();
-    }
-    if (Q_BYTE_ORDER != Q_LITTLE_ENDIAN)
-        return QImage();
+    const bool redFirst = *order;
     bool invertible = false;
     const QTransform toSource = toDevice.inverted(&invertible);
     if (!invertible || device.isEmpty() || source.isNull())
@@ -1035,27 +1044,8 @@ QImage resampleArea(const QImage &source, const QTransform &toDevice, const QRec
             }
         }
     };
-    // Spread over a few cores in bands, as resampleLinear does.
-    const int h = device.height();
-    const int helpers =
-        int(qsizetype(device.width()) * h >= (1 << 16) ? std::min(3u, std::thread::hardware_concurrency()) : 0u);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < helpers; ++i) {
-        const int from = h * (i + 1) / (helpers + 1), to = h * (i + 2) / (helpers + 1);
-        try {
-            threads.emplace_back(band, from, to);
-        } catch (const std::system_error &) {
-            band(from, to);
-        }
-    }
-    band(0, h / (helpers + 1));
-    for (std::thread &t : threads)
-        t.join();
-    if (source.format() == QImage::Format_RGB32 || source.format() == QImage::Format_RGBX8888)
-        for (int y = 0; y < out.height(); ++y)
-            for (uint8_t *p = out.scanLine(y) + 3, *end = p + size_t(out.width()) * 4; p < end; p += 4)
-                *p = 255;
-    return out;
+    runInBands(device.height(), qsizetype(device.width()) * device.height() >= (1 << 16), band);
+    return opaqueWhereSourceIs(source, std::move(out));
 }
 
 // Whether `toDevice` shrinks the source along either device axis (beyond rounding).

@@ -52,7 +52,10 @@ inline void largeJpegFail(j_common_ptr info)
 }
 
 // Baseline, 4:2:0, quality 90. False when the file cannot be written.
-inline bool writeLargeJpeg(const QString &path, int width, int height)
+// Writes an RGB JPEG of width x height at `quality`, row y's pixels from `row(y)`; false when it
+// cannot be written.
+template <typename RowOf>
+bool writeJpegRows(const QString &path, int width, int height, int quality, RowOf row)
 {
     FILE *file = std::fopen(path.toLocal8Bit().constData(), "wb");
     if (!file)
@@ -61,10 +64,6 @@ inline bool writeLargeJpeg(const QString &path, int width, int height)
     LargeJpegError err{};
     info.err = jpeg_std_error(&err.pub);
     err.pub.error_exit = largeJpegFail;
-    std::vector<std::vector<unsigned char>> rows(8, std::vector<unsigned char>(size_t(width) * 3));
-    for (int kind = 0; kind < 8; ++kind)
-        for (int x = 0; x < width; ++x)
-            largeJpegPixel(x, kind, width, &rows[size_t(kind)][size_t(x) * 3]);
     if (setjmp(err.jump)) {
         jpeg_destroy_compress(&info);
         std::fclose(file);
@@ -77,15 +76,25 @@ inline bool writeLargeJpeg(const QString &path, int width, int height)
     info.input_components = 3;
     info.in_color_space = JCS_RGB;
     jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 90, TRUE);
+    jpeg_set_quality(&info, quality, TRUE);
     jpeg_start_compress(&info, TRUE);
     for (int y = 0; y < height; ++y) {
-        JSAMPROW p = rows[size_t(largeJpegRowKind(y))].data();
+        JSAMPROW p = const_cast<JSAMPROW>(row(y));
         jpeg_write_scanlines(&info, &p, 1);
     }
     jpeg_finish_compress(&info);
     jpeg_destroy_compress(&info);
     return std::fclose(file) == 0;
+}
+
+inline bool writeLargeJpeg(const QString &path, int width, int height)
+{
+    std::vector<std::vector<unsigned char>> rows(8, std::vector<unsigned char>(size_t(width) * 3));
+    for (int kind = 0; kind < 8; ++kind)
+        for (int x = 0; x < width; ++x)
+            largeJpegPixel(x, kind, width, &rows[size_t(kind)][size_t(x) * 3]);
+    return writeJpegRows(path, width, height, 90,
+                         [&rows](int y) { return rows[size_t(largeJpegRowKind(y))].data(); });
 }
 
 // A PNG of the same picture (8-bit RGB, not interlaced, quickly compressed). False when the

@@ -827,6 +827,21 @@ protected:
         host.mode = 4;
         c->didChangeMainShowMode({{"old", 64}, {"new", 4}});
     }
+    // The grid entered on two blue photos, a.png and b.png in `dir`, its pictures read at once.
+    FavImageBrowserView& enterOnTwoBluePhotos(const QTemporaryDir& dir)
+    {
+        host.paths = {P(dir.filePath("a.png")), P(dir.filePath("b.png"))};
+        QImage blue(160, 120, QImage::Format_RGB32);
+        blue.fill(Qt::blue);
+        for (const LMPathString& p : std::as_const(host.paths)) {
+            EXPECT_TRUE(blue.save(p.path()));
+            host.dates.insert(p, p.dateModified());
+        }
+        enter();
+        FavImageBrowserView& browser = *c->browser();
+        browser.setLoadsPicturesSynchronously(true);
+        return browser;
+    }
 };
 
 TEST_F(ThumbnailMode, EnteringRebuildsOnlyWhenTheListChanged)
@@ -1181,9 +1196,6 @@ TEST_F(ThumbnailMode, AFileChangedByAnotherProgramIsRedrawnAtOnce)
     kpv::RunLoop::main().setClock(nullptr);
 }
 
-// The cells follow the size slider's knob while it is dragged, the selected photo staying in
-// sight; the pictures already read are drawn at each new size, and sharper ones are read once,
-// when the knob rests, not at every step.
 // A program that keeps the dates of what it copies (or sets the old date again after a rewrite)
 // puts another photo at the path with the very date the grid knows.
 TEST_F(ThumbnailMode, APhotoReplacedUnderTheSameDateIsRedrawn)
@@ -1191,17 +1203,10 @@ TEST_F(ThumbnailMode, APhotoReplacedUnderTheSameDateIsRedrawn)
     kpv::ManualClock clock;
     kpv::RunLoop::main().setClock(&clock);
     QTemporaryDir dir;
-    host.paths = {P(dir.filePath("a.png")), P(dir.filePath("b.png"))};
+    FavImageBrowserView& browser = enterOnTwoBluePhotos(dir);
     QImage blue(160, 120, QImage::Format_RGB32), red(160, 120, QImage::Format_RGB32);
     blue.fill(Qt::blue);
     red.fill(Qt::red);
-    for (const LMPathString& p : std::as_const(host.paths)) {
-        ASSERT_TRUE(blue.save(p.path()));
-        host.dates.insert(p, p.dateModified());
-    }
-    enter();
-    FavImageBrowserView& browser = *c->browser();
-    browser.setLoadsPicturesSynchronously(true);
     browser.renderToImage(1.0);
 
     const QString target = host.paths[1].path(), copy = dir.filePath("copy.png");
@@ -1308,17 +1313,9 @@ TEST_F(ThumbnailMode, APhotoRewrittenAndDatedBackIsNotShownAsBefore)
         c.reset();
         kpv::RunLoop::main().setClock(nullptr);
     });
-    host.paths = {P(dir.filePath("a.png")), P(dir.filePath("b.png"))};
-    QImage blue(160, 120, QImage::Format_RGB32), red(160, 120, QImage::Format_RGB32);
-    blue.fill(Qt::blue);
+    FavImageBrowserView& browser = enterOnTwoBluePhotos(dir);
+    QImage red(160, 120, QImage::Format_RGB32);
     red.fill(Qt::red);
-    for (const LMPathString& p : std::as_const(host.paths)) {
-        ASSERT_TRUE(blue.save(p.path()));
-        host.dates.insert(p, p.dateModified());
-    }
-    enter();
-    FavImageBrowserView& browser = *c->browser();
-    browser.setLoadsPicturesSynchronously(true);
     const kpv::Rect f = browser.itemImageFrameAtIndex(1);
     ASSERT_EQ(browser.renderToImage(1.0).pixelColor(int(f.midX()), int(f.midY())), QColor(Qt::blue));
     const qint64 untouched = browser.cachedPicture(c->itemForPath(host.paths[0])->imageUID()).cacheKey();
@@ -1351,6 +1348,9 @@ TEST_F(ThumbnailMode, APhotoRewrittenAndDatedBackIsNotShownAsBefore)
         << "the photo nobody touched is not read again";
 }
 
+// The cells follow the size slider's knob while it is dragged, the selected photo staying in
+// sight; the pictures already read are drawn at each new size, and sharper ones are read once,
+// when the knob rests, not at every step.
 TEST_F(ThumbnailMode, CellsFollowTheSizeSliderAndReadSharperPicturesOnlyWhenItRests)
 {
     kpv::ManualClock clock;

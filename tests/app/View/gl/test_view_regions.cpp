@@ -384,34 +384,7 @@ TEST_F(PaintedRegions, FineDetailShownSmallerIsAveragedNotBeaten)
                 std::memset(&row[x * 3], int(std::lround(128 + wave[x] + wave[size_t(y)])), 3);
             return row.data();
         };
-        FILE *file = std::fopen(path.toLocal8Bit().constData(), "wb");
-        if (!file)
-            return false;
-        jpeg_compress_struct info{};
-        kpv::test::LargeJpegError err{};
-        info.err = jpeg_std_error(&err.pub);
-        err.pub.error_exit = kpv::test::largeJpegFail;
-        if (setjmp(err.jump)) {
-            jpeg_destroy_compress(&info);
-            std::fclose(file);
-            return false;
-        }
-        jpeg_create_compress(&info);
-        jpeg_stdio_dest(&info, file);
-        info.image_width = JDIMENSION(width);
-        info.image_height = JDIMENSION(height);
-        info.input_components = 3;
-        info.in_color_space = JCS_RGB;
-        jpeg_set_defaults(&info);
-        jpeg_set_quality(&info, 98, TRUE);
-        jpeg_start_compress(&info, TRUE);
-        for (int y = 0; y < height; ++y) {
-            JSAMPROW p = fillRow(y);
-            jpeg_write_scanlines(&info, &p, 1);
-        }
-        jpeg_finish_compress(&info);
-        jpeg_destroy_compress(&info);
-        return std::fclose(file) == 0;
+        return kpv::test::writeJpegRows(path, width, height, 98, fillRow);
     };
     // How far the painted frame lies from the photo's pixels under the view averaged over each
     // screen pixel in float: the mean, and the share of levels off by more than 16. `photo`
