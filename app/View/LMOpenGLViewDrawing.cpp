@@ -821,6 +821,37 @@ std::optional<bool> redFirstOf(const QImage &source)
     }
 }
 
+// What both resamplers need to know of a source seen through `toDevice`, which may turn it by
+// quarters only: each source axis then follows one device axis ((m11, m12) of `toSource` is where
+// a step along device x goes in the source, (m21, m22) a step along y), and the image they fill.
+// Nothing for a layout they do not read, a transform that cannot be undone or turns otherwise,
+// nothing to make, or no memory for it.
+struct Resampling {
+    bool redFirst = false;
+    QTransform toSource;
+    bool turned = false; // device x runs along source y
+    QImage out;          // the device pixels to fill, premultiplied
+};
+
+std::optional<Resampling> resamplingOf(const QImage &source, const QTransform &toDevice, const QRect &device)
+{
+    const std::optional<bool> order = redFirstOf(source);
+    bool invertible = false;
+    Resampling r;
+    r.toSource = toDevice.inverted(&invertible);
+    if (!order || !invertible || device.isEmpty() || source.isNull())
+        return std::nullopt;
+    r.redFirst = *order;
+    const QTransform &t = r.toSource;
+    r.turned = std::abs(t.m11()) < 1e-9 && std::abs(t.m22()) < 1e-9;
+    if (!r.turned && (std::abs(t.m12()) > 1e-9 || std::abs(t.m21()) > 1e-9))
+        return std::nullopt;
+    r.out = QImage(device.size(), QImage::Format_ARGB32_Premultiplied);
+    if (r.out.isNull())
+        return std::nullopt;
+    return r;
+}
+
 // Runs `band(from, to)` over the rows 0..height, in bands on a few cores when `spread`.
 void runInBands(int height, bool spread, const std::function<void(int, int)> &band)
 {
@@ -856,24 +887,15 @@ QImage opaqueWhereSourceIs(const QImage &source, QImage out)
 // for a pixel layout it does not read.
 QImage resampleLinear(const QImage &source, const QTransform &toDevice, const QRect &device)
 {
-    const std::optional<bool> order = redFirstOf(source);
-    if (!order)
+    std::optional<Resampling> r = resamplingOf(source, toDevice, device);
+    if (!r)
         return QImage();
-    const bool redFirst = *order;
-    bool invertible = false;
-    const QTransform toSource = toDevice.inverted(&invertible);
-    // (m11, m12) is where a step along device x goes in the source, (m21, m22) a step along y.
-    if (!invertible || device.isEmpty() || source.isNull())
-        return QImage();
-    QImage out(device.size(), QImage::Format_ARGB32_Premultiplied);
-    if (out.isNull())
-        return QImage();
-    // A quarter turn at most: each source axis follows one device axis. Per device column and row,
-    // the two source pixels sampled along that axis and the weight of the second, in 256ths, each
-    // step rounded as a software renderer's filter rounds it, to the level.
-    const bool turned = std::abs(toSource.m11()) < 1e-9 && std::abs(toSource.m22()) < 1e-9;
-    if (!turned && (std::abs(toSource.m12()) > 1e-9 || std::abs(toSource.m21()) > 1e-9))
-        return QImage();
+    const bool redFirst = r->redFirst, turned = r->turned;
+    const QTransform &toSource = r->toSource;
+    QImage out = std::move(r->out);
+    // Per device column and row, the two source pixels sampled along that axis and the weight of
+    // the second, in 256ths, each step rounded as a software renderer's filter rounds it, to the
+    // level.
     struct Sample {
         qsizetype first, second; // byte offsets
         int weight;
@@ -938,20 +960,12 @@ QImage resampleLinear(const QImage &source, const QTransform &toDevice, const QR
 // for a pixel layout it does not read.
 QImage resampleArea(const QImage &source, const QTransform &toDevice, const QRect &device)
 {
-    const std::optional<bool> order = redFirstOf(source);
-    if (!order)
+    std::optional<Resampling> r = resamplingOf(source, toDevice, device);
+    if (!r)
         return QImage();
-    const bool redFirst = *order;
-    bool invertible = false;
-    const QTransform toSource = toDevice.inverted(&invertible);
-    if (!invertible || device.isEmpty() || source.isNull())
-        return QImage();
-    const bool turned = std::abs(toSource.m11()) < 1e-9 && std::abs(toSource.m22()) < 1e-9;
-    if (!turned && (std::abs(toSource.m12()) > 1e-9 || std::abs(toSource.m21()) > 1e-9))
-        return QImage();
-    QImage out(device.size(), QImage::Format_ARGB32_Premultiplied);
-    if (out.isNull())
-        return QImage();
+    const bool redFirst = r->redFirst, turned = r->turned;
+    const QTransform &toSource = r->toSource;
+    QImage out = std::move(r->out);
     // Per device column and row, the source pixels it takes along its source axis: indices
     // (the picture's edges repeated beyond it) and weights summing to one.
     struct Taps {

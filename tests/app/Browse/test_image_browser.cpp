@@ -827,6 +827,19 @@ protected:
         host.mode = 4;
         c->didChangeMainShowMode({{"old", 64}, {"new", 4}});
     }
+    // The colour of the cell in `frame` once it turns red or ten seconds have gone, the grid
+    // hearing of changes on the manual clock meanwhile.
+    static QColor redOnceHeard(FavImageBrowserView& browser, kpv::ManualClock& clock, const kpv::Rect& frame)
+    {
+        QColor shown;
+        for (QDeadlineTimer deadline(10000); shown != QColor(Qt::red) && !deadline.hasExpired();) {
+            QCoreApplication::processEvents();
+            QThread::msleep(2);
+            clock.advance(1);
+            shown = browser.renderToImage(1.0).pixelColor(int(frame.midX()), int(frame.midY()));
+        }
+        return shown;
+    }
     // The grid entered on two blue photos, a.png and b.png in `dir`, its pictures read at once.
     FavImageBrowserView& enterOnTwoBluePhotos(const QTemporaryDir& dir)
     {
@@ -1173,13 +1186,7 @@ TEST_F(ThumbnailMode, AFileChangedByAnotherProgramIsRedrawnAtOnce)
     ASSERT_TRUE(third.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
     third.close();
     const kpv::Rect g = browser.itemImageFrameAtIndex(2);
-    QColor shown;
-    for (QDeadlineTimer deadline(10000); shown != QColor(Qt::red) && !deadline.hasExpired();) {
-        QCoreApplication::processEvents();
-        QThread::msleep(2);
-        clock.advance(1);
-        shown = browser.renderToImage(1.0).pixelColor(int(g.midX()), int(g.midY()));
-    }
+    const QColor shown = redOnceHeard(browser, clock, g);
     EXPECT_EQ(shown, QColor(Qt::red)) << "the new picture, not the old one";
 
     // Another photo arrives (or the user sorts again): the list still holds the old dates of the
@@ -1218,13 +1225,7 @@ TEST_F(ThumbnailMode, APhotoReplacedUnderTheSameDateIsRedrawn)
     ASSERT_EQ(::rename(QFile::encodeName(copy).constData(), QFile::encodeName(target).constData()), 0);
     ASSERT_EQ(host.paths[1].dateModified(), date);
     const kpv::Rect f = browser.itemImageFrameAtIndex(1);
-    QColor shown;
-    for (QDeadlineTimer deadline(10000); shown != QColor(Qt::red) && !deadline.hasExpired();) {
-        QCoreApplication::processEvents();
-        QThread::msleep(2);
-        clock.advance(1);
-        shown = browser.renderToImage(1.0).pixelColor(int(f.midX()), int(f.midY()));
-    }
+    const QColor shown = redOnceHeard(browser, clock, f);
     EXPECT_EQ(shown, QColor(Qt::red)) << "the photo now at the path, not the one it replaced";
 
     // The same while the grid is away: it shows the photo as it is when it comes back.
@@ -1289,13 +1290,7 @@ TEST_F(ThumbnailMode, APhotoReplacedUnderTheSameDateAndSizeIsNotTakenFromTheDesk
     file.close();
     ASSERT_EQ(QFileInfo(copy).size(), QFileInfo(target).size());
     ASSERT_EQ(::rename(QFile::encodeName(copy).constData(), QFile::encodeName(target).constData()), 0);
-    QColor shown;
-    for (QDeadlineTimer deadline(10000); shown != QColor(Qt::red) && !deadline.hasExpired();) {
-        QCoreApplication::processEvents();
-        QThread::msleep(2);
-        clock.advance(1);
-        shown = browser.renderToImage(1.0).pixelColor(int(f.midX()), int(f.midY()));
-    }
+    const QColor shown = redOnceHeard(browser, clock, f);
     EXPECT_EQ(shown, QColor(Qt::red)) << "the photo now at the path, not the cached picture of the one it replaced";
     // The unchanged photo's cache entry still serves.
     EXPECT_FALSE(kpv::Thumbnailer::cachedThumbnail(host.paths[0].path(), 128, 1).isNull());
