@@ -93,6 +93,10 @@ int main(int argc, char** argv)
     std::vector<Handed> handedEarly;
     kpv::SingleInstance instance(QStringLiteral("kestrane-viewer"));
     bool activationTaken = false;
+    // A viewer answers once its window is built, which on a slow or busy computer may take a few
+    // seconds: a start that gave up sooner would open a second viewer. One hung for good costs a
+    // later start that long before it shows its files itself.
+    constexpr int kAnswerWaitMs = 6000;
     const auto role = instance.handOverOrListen(
         paths, activation, &activationTaken,
         [&takeHanded, &handedEarly](const QStringList& handed, const kpv::SingleInstance::Activation& token) {
@@ -100,7 +104,8 @@ int main(int argc, char** argv)
                 takeHanded(handed, token);
             else
                 handedEarly.emplace_back(handed, token);
-        });
+        },
+        kAnswerWaitMs);
     if (role == kpv::SingleInstance::Role::HandedOver) {
         // The running viewer shows the files: this copy ends now, without building anything, and
         // the desktop stops waiting for a window from it. A viewer that took the token comes
