@@ -13,10 +13,7 @@
 
 #include <algorithm>
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/file.h>
 #include <unistd.h>
 
