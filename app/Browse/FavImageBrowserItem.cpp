@@ -40,11 +40,6 @@ QString FavImageBrowserItem::makeImageUID(const LMPathString& path)
 QString FavImageBrowserItem::imageVersion() const
 {
     const kpv::FileIdentity& id = m_fileIdentity;
-    return id.isValid() ? QStringLiteral("%1:%2:%3:%4.%5")
-                              .arg(id.device)
-                              .arg(id.inode)
-                              .arg(id.size)
-                              .arg(id.changedSecs)
-                              .arg(id.changedNsec)
+    return id.isValid() ? kpv::fileVersionText(id.device, id.inode, id.size, id.changedSecs, id.changedNsec)
                         : QString();
 }

@@ -1,6 +1,7 @@
 #include "Browse/ThumbImageBrowserItem.h"
 
 #include "foundation/FileNames.h"
+#include "imageio/FileAccess.h"
 
 #include <sys/stat.h>
 
@@ -51,13 +52,8 @@ void ThumbImageBrowserItem::takeFileStamp() const
 {
     m_fileStamp = fileStamp(m_filePath);
     const FileStamp& s = m_fileStamp;
-    m_imageVersion = s.valid ? QStringLiteral("%1:%2:%3:%4.%5")
-                                   .arg(s.device)
-                                   .arg(s.inode)
-                                   .arg(s.size)
-                                   .arg(s.changedSecs)
-                                   .arg(s.changedNsec)
-                             : QString();
+    m_imageVersion =
+        s.valid ? kpv::fileVersionText(s.device, s.inode, s.size, s.changedSecs, s.changedNsec) : QString();
 }
 
 bool ThumbImageBrowserItem::wasReplaced() const

@@ -43,6 +43,14 @@ struct FileIdentity {
 // The identity of the file at `path` (links followed); invalid when there is none.
 FileIdentity fileIdentity(const QString& path);
 
+// Names one version of a file (which file, its size, when it last changed in any way), so that a
+// picture read of it is told from one read of another file put at the path under the same date.
+inline QString fileVersionText(std::uint64_t device, std::uint64_t inode, std::int64_t size, std::int64_t changedSecs,
+                               std::int64_t changedNsec)
+{
+    return QStringLiteral("%1:%2:%3:%4.%5").arg(device).arg(inode).arg(size).arg(changedSecs).arg(changedNsec);
+}
+
 // Reads a whole regular file for decoding. Opens without blocking and refuses anything but a
 // regular file (a FIFO, device or folder named like a picture would otherwise block or read
 // forever) and files over `maxBytes`. *identity gets the identity of the file that was read.
