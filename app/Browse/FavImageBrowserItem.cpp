@@ -1,7 +1,10 @@
 #include "Browse/FavImageBrowserItem.h"
 
+#include "foundation/FileNames.h"
+
 FavImageBrowserItem::FavImageBrowserItem(const LMPathString& filePath, const FavImageBrowserItem* src)
-    : FavoriteFileInfo(filePath, src), m_imageUID(makeImageUID(filePath)), m_fileIdentity(kpv::fileIdentity(filePath.path()))
+    : FavoriteFileInfo(filePath, src), m_fileIdentity(kpv::fileIdentity(filePath.path())),
+      m_imageUID(makeImageUID(filePath, m_fileIdentity))
 {
 }
 
@@ -15,26 +18,35 @@ std::shared_ptr<FavImageBrowserItem> FavImageBrowserItem::create(const LMPathStr
 
 void FavImageBrowserItem::updateForFileModified()
 {
+    updateForFile(kpv::fileIdentity(filePath().path()));
+}
+
+void FavImageBrowserItem::updateForFile(const kpv::FileIdentity& now)
+{
     FavoriteFileInfo::updateForFileModified();
-    m_imageUID = makeImageUID(filePath());
-    if (const kpv::FileIdentity id = kpv::fileIdentity(filePath().path()); id.isValid())
-        m_fileIdentity = id;
+    m_imageUID = makeImageUID(filePath(), now);
+    if (now.isValid())
+        m_fileIdentity = now;
 }
 
 bool FavImageBrowserItem::refreshIfFileChanged()
 {
+    // One look at the file answers both questions: its date for the identifier, and whether it
+    // is still the version that was read.
     const kpv::FileIdentity now = kpv::fileIdentity(filePath().path());
     const bool replaced = now.isValid() && m_fileIdentity.isValid() && m_fileIdentity.changedSince(now);
-    if (makeImageUID(filePath()) == m_imageUID && !replaced)
+    if (makeImageUID(filePath(), now) == m_imageUID && !replaced)
         return false;
-    updateForFileModified();
+    updateForFile(now);
     return true;
 }
 
-QString FavImageBrowserItem::makeImageUID(const LMPathString& path)
+QString FavImageBrowserItem::makeImageUID(const LMPathString& path, const kpv::FileIdentity& id)
 {
-    const QDateTime date = path.dateModified();
-    return path.path() + (date.isValid() ? date.toString(Qt::ISODateWithMs) : QString());
+    if (!id.isValid() || path.isMemoryFilePathString())
+        return path.path();
+    const QDateTime date = QDateTime::fromMSecsSinceEpoch(kpv::fileTimeMsecs(id.modifiedSecs, long(id.modifiedNsec)));
+    return path.path() + date.toString(Qt::ISODateWithMs);
 }
 
 QString FavImageBrowserItem::imageVersion() const

@@ -28,15 +28,19 @@ public:
     // true when it did.
     bool refreshIfFileChanged();
 
-    // "%@%@": the path text and the modification date's text (empty when the file is gone).
-    static QString makeImageUID(const LMPathString& path);
+    // "%@%@": the path text and the modification date's text of the file as `id` found it (no
+    // date when the file is gone).
+    static QString makeImageUID(const LMPathString& path, const kpv::FileIdentity& id);
     // The file last seen at the path (device, inode, size and time), kept after it vanished so
     // that the same file can be found again under another name.
     const kpv::FileIdentity& fileIdentity() const { return m_fileIdentity; }
 
 private:
-    QString m_imageUID;
+    // Resets the item for the file as `now` finds it.
+    void updateForFile(const kpv::FileIdentity& now);
+
     kpv::FileIdentity m_fileIdentity;
+    QString m_imageUID;
 };
 
 using FavImageBrowserItemPtr = std::shared_ptr<FavImageBrowserItem>;

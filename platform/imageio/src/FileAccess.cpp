@@ -99,11 +99,6 @@ FileIdentity fileIdentity(const QString& path)
     return identityOf(st);
 }
 
-namespace {
-
-
-} // namespace
-
 // ---- Mapped files ----
 //
 // A mapped file cut short by another program raises SIGBUS on the first touch of a page past its
