@@ -50,9 +50,10 @@ void endPuttingFileInPlace();
 // file system, or a main thread that never returns to its loop, cannot keep it alive. While a
 // QuitWaitsFor is held the time runs from its release instead, but the process ends
 // `savingSeconds` after the quit began at the latest (after a file being put in place is). It
-// ends with status 0 after an ordinary quit and 128 + the signal's number after a signal. Call
-// once, from the main thread; false when the watch could not be set up.
-bool endProcessWithinSecondsOfQuit(double seconds, double savingSeconds = 60);
+// ends with `failureStatus` when that is not 0 (the status the program's ordinary end gives, such
+// as files it could not open), else with 0 after an ordinary quit and 128 + the signal's number
+// after a signal. Call once, from the main thread; false when the watch could not be set up.
+bool endProcessWithinSecondsOfQuit(double seconds, double savingSeconds = 60, int failureStatus = 0);
 // An ordinary quit has begun (the event loop is ending): the time of endProcessWithinSecondsOfQuit
 // runs from now.
 void quitHasBegun();

@@ -179,8 +179,8 @@ int main(int argc, char** argv)
     });
     // A quit is over within two seconds of the last save, whatever a worker is doing: the ordinary
     // quit waits for the workers a second at most, and what is still running after that cannot
-    // hold the process.
-    kpv::endProcessWithinSecondsOfQuit(kQuitDeadlineSeconds, kQuitSavingDeadlineSeconds);
+    // hold the process. Ended so, it still says that files it was given could not be opened.
+    kpv::endProcessWithinSecondsOfQuit(kQuitDeadlineSeconds, kQuitSavingDeadlineSeconds, argumentStatus);
     int code = app.exec();
     if (code == CommandLine::kExitOk)
         code = argumentStatus;

@@ -137,7 +137,7 @@ bool beginPuttingFileInPlace()
 
 void endPuttingFileInPlace() { --g_placing; }
 
-bool endProcessWithinSecondsOfQuit(double seconds, double savingSeconds)
+bool endProcessWithinSecondsOfQuit(double seconds, double savingSeconds, int failureStatus)
 {
     if (g_deadlinePipe[0] >= 0)
         return true;
@@ -147,7 +147,7 @@ bool endProcessWithinSecondsOfQuit(double seconds, double savingSeconds)
     }
     const int readEnd = g_deadlinePipe[0];
     // Waits, without a cost until then, for the first quit; then gives the ordinary quit its time.
-    std::thread([readEnd, seconds, savingSeconds] {
+    std::thread([readEnd, seconds, savingSeconds, failureStatus] {
         char cause = 0;
         ssize_t n;
         do {
@@ -176,7 +176,7 @@ bool endProcessWithinSecondsOfQuit(double seconds, double savingSeconds)
         const auto placingLimit = Clock::now() + std::chrono::seconds(10);
         while ((g_placing.load() & ~kEnding) != 0 && Clock::now() < placingLimit)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        std::_Exit(cause == 0 ? 0 : 128 + int(cause));
+        std::_Exit(failureStatus != 0 ? failureStatus : cause == 0 ? 0 : 128 + int(cause));
     }).detach();
     return true;
 }

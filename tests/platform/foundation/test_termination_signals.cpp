@@ -101,6 +101,18 @@ template <typename Body> int statusOfChild(Body body)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -3;
 }
 
+// A program that would end saying some of its files could not be opened says so when its quit
+// runs out of time too.
+TEST(TerminationSignals, AQuitEndedInTimeKeepsTheProgramsFailureStatus)
+{
+    EXPECT_EQ(statusOfChild([] {
+                  if (!kpv::endProcessWithinSecondsOfQuit(0.1, 5, 1))
+                      ::_exit(3);
+                  kpv::quitHasBegun(); // and the main thread never comes back to its loop
+              }),
+              1);
+}
+
 void touch(const QByteArray& path) { ::close(::open(path.constData(), O_WRONLY | O_CREAT, 0644)); }
 
 // A quit while a photo is being saved: the end waits for the save; when even the longest wait is
