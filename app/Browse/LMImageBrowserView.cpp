@@ -962,6 +962,13 @@ void LMImageBrowserView::scrollWheel(const kpv::Event& e)
 std::size_t LMImageBrowserView::indexForKey(unsigned short keyCode, std::size_t from) const
 {
     const std::size_t count = m_layout.itemCount;
+    // Only the keys that move take the first item when none is chosen: any other (F11 for full
+    // screen, a letter) goes on to the window instead of choosing a photo.
+    switch (keyCode) {
+    case kKeyLeft: case kKeyRight: case kKeyUp: case kKeyDown:
+    case kKeyHome: case kKeyEnd: case kKeyPageUp: case kKeyPageDown: break;
+    default: return kNotFound;
+    }
     if (count == 0)
         return kNotFound;
     if (from >= count)

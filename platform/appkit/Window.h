@@ -9,6 +9,7 @@
 #include "appkit/Geometry.h"
 #include "appkit/TrackingArea.h"
 
+#include <QPointer>
 #include <QRegion>
 #include <QString>
 #include <functional>
@@ -117,6 +118,10 @@ public:
     void setLevel(int level);
     bool isFloatingPanel() const { return m_floatingPanel; }
     void setFloatingPanel(bool panel);
+    // The window this one belongs to (a panel's main window), nullptr for none: the window
+    // manager keeps it above that window in every state, full screen included, where a window
+    // merely kept on top goes under the full-screen one.
+    void setParentWindow(Window* parent);
     WindowDelegate* delegate() const { return m_delegate; }
     void setDelegate(WindowDelegate* d) { m_delegate = d; }
 
@@ -245,6 +250,7 @@ private:
     friend class WindowWidget;
     friend class Application;
     void applyWindowFlags();
+    void applyParentWindow();
     void layoutContent();
     void widgetResized();
     void widgetMoved();
@@ -281,6 +287,7 @@ private:
     View* m_mouseDownView = nullptr;
     Window* m_attachedSheet = nullptr;
     Window* m_sheetParent = nullptr;
+    QPointer<QWidget> m_parentWidget;
     double m_menuBarWidth = 0;
     std::function<void(long)> m_sheetHandler;
     bool m_closing = false;

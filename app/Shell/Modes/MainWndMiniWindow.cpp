@@ -348,6 +348,10 @@ void MainWndMiniHost::restoreNavigatorView()
     own->setAngleRotate(m_imageView->angleRotate());
     kpv::NotificationCenter::defaultCenter().postNotification(QString::fromLatin1(LMOpenGLViewEndRotateNotification),
                                                               own->notificationObject());
+    // The toolbar last read the zoom off the mini window's view, or off this one before its
+    // picture came back (a photo dropped into the empty window, one changed on disk): its zoom
+    // buttons and slider read it again now, as the scale may well be the one it had.
+    own->notifyChangeCurFitinScale();
 }
 
 void MainWndMiniHost::registEquivalentResponder(bool regist)

@@ -11,8 +11,11 @@
 
 #include <algorithm>
 
-inline void makeFloatingPanelWindow(LMNormalCustomWindow& window)
+inline void makeFloatingPanelWindow(LMNormalCustomWindow& window, kpv::Window* mainWindow)
 {
+    // The main window's own: over it in full screen too, where a window merely kept on top would
+    // open unseen under the photo.
+    window.setParentWindow(mainWindow);
     window.setCanBecomeKeyWindow(false);
     window.setMouseDownMoveable(true);
     window.setFloatingPanel(true);

@@ -95,7 +95,7 @@ void NavigateWindowController::loadWindow()
     const double w = kSide * 2 + NavigateWindowGeometry::kThumbWidth;
     const double h = kBottom + NavigateWindowGeometry::kThumbWidth + kTitleStrip;
     m_window = std::make_unique<LMNormalCustomWindow>(kpv::Rect(0, 0, w, h));
-    makeFloatingPanelWindow(*m_window);
+    makeFloatingPanelWindow(*m_window, m_windowController.window());
     if (m_window->btnClose())
         m_window->btnClose()->setAction([this](kpv::View*) { hide(); });
     kpv::View* content = m_window->contentView();

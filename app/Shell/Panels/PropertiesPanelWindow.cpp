@@ -68,7 +68,7 @@ PropertiesPanelWindow::~PropertiesPanelWindow()
 void PropertiesPanelWindow::loadWindow()
 {
     m_window = std::make_unique<LMNormalCustomWindow>(kpv::Rect(0, 0, kWidth, kHeight));
-    makeFloatingPanelWindow(*m_window);
+    makeFloatingPanelWindow(*m_window, m_windowController.window());
     if (m_window->btnClose())
         m_window->btnClose()->setAction([this](kpv::View*) { m_controller->closeButtonClicked(); });
     kpv::View* content = m_window->contentView();

@@ -242,8 +242,10 @@ void Window::applyWindowFlags()
     const bool visible = m_widget->isVisible();
     m_widget->setWindowFlags(f);
     m_widget->setAttribute(Qt::WA_TranslucentBackground, !m_opaque);
-    if (visible)
+    if (visible) {
+        applyParentWindow();
         m_widget->show();
+    }
 }
 
 void Window::setStyleMask(unsigned mask)
@@ -349,6 +351,24 @@ void Window::setLevel(int level)
     applyWindowFlags();
 }
 
+void Window::setParentWindow(Window* parent)
+{
+    m_parentWidget = parent ? parent->m_widget : nullptr;
+    applyParentWindow();
+}
+
+void Window::applyParentWindow()
+{
+    // The toolkit names the parent to the window manager when the window is mapped; a window
+    // without one is given to no window in particular, which keeps no panel over a full screen.
+    if (!m_parentWidget)
+        return;
+    m_widget->winId();
+    m_parentWidget->winId();
+    if (QWindow* own = m_widget->windowHandle())
+        own->setTransientParent(m_parentWidget->windowHandle());
+}
+
 void Window::setFloatingPanel(bool panel)
 {
     if (panel == m_floatingPanel)
@@ -445,6 +465,7 @@ void Window::makeKeyAndOrderFront()
 
 void Window::orderFront()
 {
+    applyParentWindow();
     m_widget->show();
     m_widget->raise();
     // A dialog over this window stays over it.

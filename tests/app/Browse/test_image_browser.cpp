@@ -501,6 +501,18 @@ TEST(ImageBrowserKeys, ArrowsPagesEndsAndReturn)
     EXPECT_EQ(src.opened, std::vector<std::size_t>{2});
 }
 
+// With no photo chosen, F11 chose the first one and full screen did not come; a letter did too.
+TEST(ImageBrowserKeys, KeysThatMoveNothingChooseNothing)
+{
+    OpenerGrid grid(5, QStringLiteral("n"), true);
+    FavImageBrowserView& browser = grid.browser;
+    for (unsigned short key : {103 /* F11 */, 3 /* F */})
+        browser.keyDown(keyEvent(key));
+    EXPECT_TRUE(browser.selectionIndexes().empty());
+    browser.keyDown(keyEvent(124));
+    EXPECT_EQ(browser.selectionIndexes(), std::set<std::size_t>{0});
+}
+
 // Shift with the arrows or a click selects from where the range started to the new end, so going
 // back toward the start gives items up again, as in a file manager.
 TEST(ImageBrowserKeys, ShiftRangesGrowAndShrinkFromWhereTheyStarted)

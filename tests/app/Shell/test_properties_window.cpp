@@ -422,7 +422,7 @@ TEST(PropertiesWindow, ThumbOnADenseScreenIsTheFittedPictureBroughtDownNotTheSma
 TEST(FloatingPanel, ARowCutShortShowsItsTipThoughThePanelIsNeverActive)
 {
     LMNormalCustomWindow panel(kpv::Rect(0, 0, 330, 100));
-    makeFloatingPanelWindow(panel);
+    makeFloatingPanelWindow(panel, nullptr);
     auto* row = new LMAutoTipsLabel(kpv::Rect(10, 40, 100, 17));
     panel.contentView()->addSubview(row);
     row->setStringValue(QString(80, u'x') + QStringLiteral("-end.jpg"));

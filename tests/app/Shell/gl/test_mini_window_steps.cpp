@@ -8,8 +8,11 @@
 #include "Shell/Modes/MainWndMiniWindow.h"
 #include "Shell/Modes/NavigateViewMode.h"
 #include "Shell/Program/ViewerProgram.h"
+#include "Shell/ViewChrome/NavigateToolbar.h"
 
+#include "Kit/LMButton.h"
 #include "Kit/LMNineSliceImageView.h"
+#include "Kit/LMThumbZoomSlider.h"
 #include "Model/LMImage.h"
 #include "View/LMOpenGLView.h"
 #include "View/NavigateController.h"
@@ -142,6 +145,43 @@ TEST_F(MiniWindowSteps, TheEmptyMiniWindowSaysNothingIsLoading)
     ASSERT_TRUE(mini && mini->window());
     ASSERT_EQ(controller.showMode(), MainShowModeMiniEmpty);
     EXPECT_TRUE(mini->host().statusPlate()->isHidden()) << mini->host().statusField()->stringValue().toStdString();
+}
+
+
+// A photo dropped into the empty mini window, taken back to the viewer: the toolbar kept what it
+// read off the mini window's view, its zoom-in button greyed and its slider near the top, while
+// the menu's Zoom In worked.
+TEST_F(MiniWindowSteps, BackFromAPhotoDroppedIntoTheEmptyMiniWindowTheToolbarZoomsAsTheMenu)
+{
+    QImage image(QSize(320, 240), QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    const QString photo = QDir(folder).filePath(QStringLiteral("dropped.png"));
+    ASSERT_TRUE(image.save(photo));
+    LaunchedProgram launched(scratch, {});
+    const auto settle = [&](double seconds) { settleProgram(*launched.delegate, clock, seconds); };
+    settle(1.0);
+    MainWndController& controller = launched.program->controller();
+    controller.switchToSimpleMode();
+    settle(1.0);
+    MainWndMiniController* mini = miniWindowControllerOf(controller);
+    ASSERT_TRUE(mini && mini->window());
+    ASSERT_EQ(controller.showMode(), MainShowModeMiniEmpty);
+    mini->host().openFiles({photo}, false);
+    settle(1.0);
+    ASSERT_EQ(controller.showMode(), MainShowModeMiniWithImage);
+    mini->switchToNormalMode();
+    settle(1.0);
+    ASSERT_EQ(controller.showMode(), MainShowModeView);
+
+    NavigateController& viewer = launched.program->viewMode().controller();
+    const NavToolbarOutlets& bar = launched.program->viewMode().toolbar()->outlets();
+    ASSERT_TRUE(viewer.canDoAction(32));
+    ASSERT_TRUE(bar.btnZoomToMaxScale && bar.thumbZoomSlider);
+    EXPECT_TRUE(bar.btnZoomToMaxScale->isEnabled()) << "zoom in greyed while the menu's Zoom In works";
+    EXPECT_EQ(bar.btnZoomToMinScale->isEnabled(), viewer.canDoAction(33));
+    // The photo shown at its fit: the slider at its low end.
+    ASSERT_TRUE(viewer.fitinMode());
+    EXPECT_EQ(bar.thumbZoomSlider->doubleValue(), bar.thumbZoomSlider->minValue());
 }
 
 } // namespace

@@ -9,9 +9,12 @@
 #include "Shell/MainWindow/LMMainWindow.h"
 #include "Shell/MainWindow/MainWndController.h"
 #include "Shell/Modes/NavigateViewMode.h"
+#include "Shell/Panels/NavigateWindowController.h"
+#include "Shell/Panels/PropertiesPanelWindow.h"
 #include "Shell/ViewChrome/NavigateOverlays.h"
 #include "Shell/Program/ViewerProgram.h"
 
+#include "Kit/LMNormalCustomWindow.h"
 #include "Model/LMImage.h"
 #include "View/LMOpenGLView.h"
 #include "View/NavigateController.h"
@@ -33,6 +36,7 @@
 #include <QPaintEvent>
 #include <QRegion>
 #include <QWidget>
+#include <QWindow>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -200,6 +204,36 @@ TEST_F(ViewSurround, ArrowsFadeInAndOutWithoutRepaintingThePhoto)
     delegate.reset();
     kpv::RunLoop::main().runOnce();
     kpv::RunLoop::main().setClock(nullptr);
+}
+
+
+// The Info and Navigation panels were kept on top of the other windows but belonged to none: in
+// full screen the window manager put the photo over them, and they opened where nobody could see
+// them. They are the main window's now, which the window manager keeps them over in every state.
+TEST_F(ViewSurround, TheInfoAndNavigationPanelsBelongToTheMainWindowToStayOverItInFullScreen)
+{
+    QImage image(QSize(3000, 2000), QImage::Format_RGB32);
+    image.fill(Qt::darkYellow);
+    ASSERT_TRUE(image.save(QDir(folder).filePath(QStringLiteral("large.png"))));
+    LaunchedProgram launched(scratch, {folder});
+    const auto settle = [&](double seconds) { settleProgram(*launched.delegate, clock, seconds); };
+    settle(2.0);
+    MainWndController& controller = launched.program->controller();
+    controller.toggleFullScreen();
+    settle(0.5);
+    controller.performMenuAction(29); // Show Info
+    controller.performMenuAction(30); // Actual Size: the photo runs past the view, the navigator shows
+    settle(1.0);
+
+    QWindow* main = controller.window()->widget()->windowHandle();
+    ASSERT_TRUE(main);
+    NavigateViewMode& viewMode = launched.program->viewMode();
+    for (kpv::Window* panel : {static_cast<kpv::Window*>(viewMode.propertiesPanel().window()),
+                               static_cast<kpv::Window*>(viewMode.navigateWindowController().window())}) {
+        ASSERT_TRUE(panel && panel->isVisible());
+        ASSERT_TRUE(panel->widget()->windowHandle());
+        EXPECT_EQ(panel->widget()->windowHandle()->transientParent(), main) << panel->title().toStdString();
+    }
 }
 
 } // namespace
