@@ -2059,6 +2059,32 @@ TEST(ImageSourceBudget, ALosslessWebpNeverTakesTwiceItsPictureOverTheBudget)
     EXPECT_EQ(part.pixel(299, 199), qRgb(30, 120, 200));
 }
 
+// A picture whose frame alone takes the whole budget, beside the rows its decode holds too, is
+// refused with the sizes, and the budget is never exceeded; with room for both it decodes.
+TEST(ImageSourceBudget, AFrameThatFillsTheBudgetBesideItsOwnRowsIsRefused)
+{
+    const QImage picture = pattern(1024, 512, false);
+    const uint64_t frameBytes = uint64_t(picture.width()) * uint64_t(picture.height()) * 4;
+    DecodeBudget& budget = DecodeBudget::shared();
+    for (bool progressive : {false, true}) {
+        SCOPED_TRACE(progressive ? "progressive" : "sequential");
+        auto source = ImageSource::createWithData(referenceJpeg(picture, 90, progressive, TJSAMP_420));
+        ASSERT_TRUE(source);
+        const uint64_t former = budget.setCapacity(frameBytes);
+        budget.resetPeak();
+        QString error;
+        const QImage refused = source->createImageAtIndex(0, &error);
+        const uint64_t peak = budget.peak();
+        budget.setCapacity(frameBytes + (uint64_t(4) << 20));
+        const QImage decoded = source->createImageAtIndex(0);
+        budget.setCapacity(former);
+        EXPECT_TRUE(refused.isNull());
+        EXPECT_TRUE(error.contains(QStringLiteral("more than"))) << error.toStdString();
+        EXPECT_LE(peak, frameBytes);
+        EXPECT_EQ(decoded.size(), picture.size());
+    }
+}
+
 // A progressive JPEG decoded at a scale only the reference library takes (3/8) holds the
 // coefficients of the whole picture while it decodes: they are paid for too, so with room left
 // for the frame alone it waits for the budget.
