@@ -2159,6 +2159,31 @@ TEST(ImageSourceHostile, AProgressiveJpegOfTooManyScansForItsBytesIsRefusedAtOnc
     EXPECT_EQ(fine->createThumbnailAtIndex(0, 24, true, &error).width(), 24) << error.toStdString();
 }
 
+// Some kilobytes of 200 scans over a picture of 5.8 million pixels (18 million passes over its
+// blocks) are refused on every road, the whole picture, a thumbnail and a part zoomed into, each
+// at once; a flat picture of that size written with a writer's own scans decodes.
+TEST(ImageSourceHostile, ManyScansOverAPictureOfFewBytesAreRefusedOnEveryRoad)
+{
+    const QByteArray hostile = flatProgressiveJpeg(2400, 200);
+    ASSERT_LT(hostile.size(), 20000);
+    auto source = ImageSource::createWithData(hostile);
+    ASSERT_TRUE(source);
+    QString whole, thumbnail, part, reducedPart;
+    EXPECT_TRUE(source->createImageAtIndex(0, &whole).isNull());
+    EXPECT_TRUE(source->createThumbnailAtIndex(0, 256, true, &thumbnail).isNull());
+    EXPECT_TRUE(source->createImageInRect(0, QRect(800, 800, 256, 256), 1, &part).isNull());
+    EXPECT_TRUE(source->createImageInRect(0, QRect(0, 0, 300, 300), 8, &reducedPart).isNull());
+    for (const QString& error : {whole, thumbnail, part, reducedPart})
+        EXPECT_TRUE(error.contains("passes over its blocks")) << error.toStdString();
+
+    QImage flat(2400, 2400, QImage::Format_RGBA8888);
+    flat.fill(QColor(90, 140, 200));
+    auto written = ImageSource::createWithData(referenceJpeg(flat, 90, true, TJSAMP_420));
+    ASSERT_TRUE(written);
+    EXPECT_EQ(written->createThumbnailAtIndex(0, 256, true, &thumbnail).width(), 256) << thumbnail.toStdString();
+    EXPECT_EQ(written->createImageInRect(0, QRect(800, 800, 64, 64), 1, &part).width(), 64) << part.toStdString();
+}
+
 // Every further format the installed toolkit readers know is listed by its extension and shows as
 // the toolkit itself reads it, from files made here: those it writes, and TGA written by hand.
 // An any-map file cut short (a download that stopped) shows the rows that arrived, in a full view
