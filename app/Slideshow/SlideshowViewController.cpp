@@ -202,7 +202,13 @@ SlideshowViewController::SlideFrames SlideshowViewController::defaultFramesLoade
     QImageReader reader(&buffer);
     if (!reader.supportsAnimation() || reader.imageCount() == 1)
         return {};
-    const QSize full = reader.size();
+    // The toolkit draws a GIF's frames on its whole logical screen, whatever size it tells
+    // (that of the first frame).
+    QSize full = reader.size();
+    if (bytesOnDisk.startsWith("GIF8") && bytesOnDisk.size() >= 10) {
+        const auto* head = reinterpret_cast<const uchar*>(bytesOnDisk.constData());
+        full = full.expandedTo(QSize(head[6] | head[7] << 8, head[8] | head[9] << 8));
+    }
     if (!full.isValid() || !slideshowRgbaByteCount(full.width(), full.height(), nullptr))
         return {};
     if (size.isValid() && (full.width() > size.width() || full.height() > size.height()))
@@ -219,6 +225,7 @@ SlideshowViewController::SlideFrames SlideshowViewController::defaultFramesLoade
     }
     SlideFrames out;
     qint64 bytes = 0;
+    const qint64 mostBytes = std::min<qint64>(kMaxAnimationBytes, qint64(bytesOnDisk.size()) * kMaxAnimationBytesPerFileByte);
     while (out.frames.size() < kMaxAnimationFrames) {
         QImage frame;
         {
@@ -228,7 +235,7 @@ SlideshowViewController::SlideFrames SlideshowViewController::defaultFramesLoade
         if (frame.isNull())
             break;
         bytes += frame.sizeInBytes();
-        if (bytes > kMaxAnimationBytes)
+        if (bytes > mostBytes)
             break; // a very long animation plays the part that fits
         held.push_back(budget.reserve(uint64_t(frame.sizeInBytes()), &refused));
         if (!held.back().isValid())

@@ -84,6 +84,11 @@ public:
     // Frames kept of one animation, and the pixels they may take together, at most.
     static constexpr std::size_t kMaxAnimationFrames = 500;
     static constexpr qint64 kMaxAnimationBytes = 256ll * 1024 * 1024;
+    // ... and no more than this many bytes of frames for each byte of the file: a frame of a few
+    // bytes is a whole screen once drawn, and a kilobyte of one-pixel frames on a large screen
+    // would otherwise keep hundreds of megabytes. Real animations keep far less for each byte
+    // (a GIF's data holds no more than 4,096 pixels a byte), and a long one plays what fits.
+    static constexpr qint64 kMaxAnimationBytesPerFileByte = 4096 * 4;
     // An animated slide stays for one pass of its animation, up to this long.
     static constexpr double kMaxAnimatedSlideDuration = 20.0;
 

@@ -112,6 +112,15 @@ bool reserveDecodeBytes(uint64_t bytes, QString* error)
 {
     DecodeBudget& budget = DecodeBudget::shared();
     QString why;
+    // The buffers of one decode are held together: a frame that fits the budget alone, beside
+    // the rows or coefficients the same decode holds already, is more than the budget, and
+    // the budget would let the decode's own later buffers through rather than wait for itself.
+    uint64_t held = 0;
+    if (t_decodeReservations)
+        for (const DecodeBudget::Reservation& r : *t_decodeReservations)
+            held += r.bytes();
+    if (!budget.fits(held + bytes, error))
+        return false;
     DecodeBudget::Reservation reservation = budget.reserve(bytes, &why);
     if (!reservation.isValid()) {
         if (error)

@@ -169,14 +169,35 @@ uint64_t progressiveBlockVisits(const jpeg_decompress_struct* info, const unsign
     return visits;
 }
 
+// Whether the scans of a progressive file ask for more passes over its blocks than its bytes can
+// justify, with *error saying so. Its scans walk over every block of their components before the
+// first row comes out, on every road (a whole picture, a thumbnail, a part): a few hundred scans
+// of a few bytes each kept a worker busy for seconds to a minute. A file may ask for 64 visits
+// for each of its bytes, and any file for 2^24 (a few tenths of a second): far more than any
+// writer's scans of a real picture take, which visit each block some ten times.
+bool tooManyScanPasses(jpeg_decompress_struct* info, const unsigned char* data, size_t size, QString* error)
+{
+    if (!jpeg_has_multiple_scans(info))
+        return false;
+    const uint64_t visits = progressiveBlockVisits(info, data, size);
+    if (visits <= std::max<uint64_t>(uint64_t(1) << 24, uint64_t(size) * 64))
+        return false;
+    uint64_t blocks = 0;
+    for (int c = 0; c < info->num_components; ++c)
+        blocks += uint64_t(info->comp_info[c].width_in_blocks) * uint64_t(info->comp_info[c].height_in_blocks);
+    if (error)
+        *error = QStringLiteral("the progressive JPEG file's scans ask for %1 passes over its blocks, "
+                                "far more than its %2 bytes can hold")
+                     .arg(visits / std::max<uint64_t>(blocks, 1))
+                     .arg(size);
+    return true;
+}
+
 // The checks and charges that come after the header and before decompression starts: a file far
-// too short for its frame is refused, and a progressive file keeps the coefficients of every
-// block of the picture while its scans arrive, whatever size it is decoded at, so that memory is
-// charged to the budget too. Its scans walk over every block of their components before the first
-// row comes out: a few hundred scans of a few bytes each would keep a worker busy for a minute, so
-// a file asking for more visits than 2^28, or than 64 for each of its bytes (as the codec
-// library's decoder allows), is refused. False, with the job's error set, when the decode cannot
-// go on.
+// too short for its frame, or whose scans ask for too many passes over its blocks, is refused, and
+// a progressive file keeps the coefficients of every block of the picture while its scans arrive,
+// whatever size it is decoded at, so that memory is charged to the budget too. False, with the
+// job's error set, when the decode cannot go on.
 bool checkBeforeStart(DecodeJob* job, const unsigned char* data, size_t size)
 {
     jpeg_decompress_struct* info = &job->d.m_info;
@@ -186,19 +207,13 @@ bool checkBeforeStart(DecodeJob* job, const unsigned char* data, size_t size)
                          .arg(info->image_height);
         return false;
     }
+    if (tooManyScanPasses(info, data, size, &job->error))
+        return false;
     if (jpeg_has_multiple_scans(info)) {
         uint64_t blocks = 0;
         for (int c = 0; c < info->num_components; ++c)
             blocks += uint64_t(info->comp_info[c].width_in_blocks + info->comp_info[c].h_samp_factor) *
                       uint64_t(info->comp_info[c].height_in_blocks + info->comp_info[c].v_samp_factor);
-        const uint64_t visits = progressiveBlockVisits(info, data, size);
-        if (visits > std::max<uint64_t>(uint64_t(1) << 28, uint64_t(size) * 64)) {
-            job->error = QStringLiteral("the progressive JPEG file's scans ask for %1 passes over its blocks, "
-                                        "far more than its %2 bytes can hold")
-                             .arg(visits / std::max<uint64_t>(blocks, 1))
-                             .arg(size);
-            return false;
-        }
         if (!imageio_detail::reserveDecodeBytes(blocks * DCTSIZE2 * sizeof(JCOEF), &job->error))
             return false;
     }
@@ -232,6 +247,8 @@ bool runDecode(DecodeJob* job, const unsigned char* data, size_t size, int maxPi
                          .arg(info->image_height);
         return false;
     }
+    if (tooManyScanPasses(info, data, size, &job->error))
+        return false;
     // At 1, 1/2, 1/4 and 1/8 the codec library's decoder takes the usual files, faster than
     // libjpeg-turbo and, for a progressive file, holding one row of blocks where libjpeg-turbo
     // keeps every coefficient of the picture. Other scales and files stay with libjpeg-turbo.
@@ -370,6 +387,7 @@ struct JpegHeader {
     const char* colorModel = kCGImagePropertyColorModelRGB;
     int quality = 0;             // 1 to 100; 0: not known
     int lumaH = 0, lumaV = 0;    // luma samples for each chroma sample; 0: not the usual layout
+    QString scansRefused;        // why the scans ask too much of any decode; empty when they do not
 };
 
 // The quality whose scaling of the example luminance table (JPEG K.1) comes nearest to `table`,
@@ -412,6 +430,7 @@ bool runReadHeader(DecodeJob* job, const unsigned char* data, size_t size, JpegH
     const jpeg_decompress_struct& info = job->d.m_info;
     out->size = QSize(int(info.image_width), int(info.image_height));
     out->progressive = jpeg_has_multiple_scans(&job->d.m_info);
+    tooManyScanPasses(&job->d.m_info, data, size, &out->scansRefused);
     switch (info.jpeg_color_space) {
     case JCS_GRAYSCALE: out->colorModel = kCGImagePropertyColorModelGray; break;
     case JCS_CMYK:
@@ -577,6 +596,11 @@ public:
                 *error = QStringLiteral("the JPEG file is far too short for %1 x %2 pixels")
                              .arg(m_size.width())
                              .arg(m_size.height());
+            return {};
+        }
+        if (!m_header.scansRefused.isEmpty()) {
+            if (error)
+                *error = m_header.scansRefused;
             return {};
         }
         // Reads only the file's bytes, the resume index once made, and a decoder of its own:

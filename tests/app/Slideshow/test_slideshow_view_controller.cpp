@@ -452,6 +452,59 @@ TEST(SlideshowAnimation, FramesDecodeWithinTheDecodeBudget)
     budget.setCapacity(former);
 }
 
+// A GIF of `count` frames of one pixel each, in turn along the top row, on a screen of `side` x
+// `side` pixels: some twenty bytes a frame.
+QByteArray onePixelFramesGif(int side, int count)
+{
+    QByteArray out("GIF89a");
+    auto u16 = [&](int v) { out.append(char(v & 0xFF)).append(char(v >> 8)); };
+    u16(side), u16(side);
+    out.append("\xF1\x00\x00", 3).append("\xFF\x00\x00\x00\xFF\x00\x00\x00\xFF\xFF\xFF\xFF", 12);
+    out.append("\x21\xFF\x0BNETSCAPE2.0\x03\x01\x00\x00\x00", 19);
+    for (int i = 0; i < count; ++i) {
+        out.append("\x21\xF9\x04\x00\x0A\x00\x00\x00\x2C", 9);
+        u16(i % side), u16(0), u16(1), u16(1);
+        // Code size 2: a clear code, the pixel's index, the end code, three bits each.
+        const int bits = 4 | (i % 4) << 3 | 5 << 6;
+        out.append(char(0)).append(char(2)).append(char(2)).append(char(bits & 0xFF)).append(char(bits >> 8)).append(char(0));
+    }
+    return out.append(char(0x3B));
+}
+
+// Frames of a pixel are whole screens once drawn: an animation of under a kilobyte keeps a few
+// megabytes of them, not hundreds; the frames are brought to the window's size, and the budget is
+// charged for the screen the toolkit draws on, however small the first frame. A small animation
+// keeps every frame.
+TEST(SlideshowAnimation, FewBytesOfFramesKeepFewMegabytes)
+{
+    QTemporaryDir dir;
+    const auto load = [&](const QByteArray& bytes, QSize size) {
+        const QString path = dir.filePath(QStringLiteral("anim%1.gif").arg(bytes.size()));
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        f.close();
+        return SlideshowViewController::defaultFramesLoader(SlideshowFileInfo(LMPathString(path, false)), size);
+    };
+    const QByteArray tiny = onePixelFramesGif(1000, 40);
+    ASSERT_LT(tiny.size(), 1024);
+    const auto frames = load(tiny, QSize(1920, 1080));
+    qint64 kept = 0;
+    for (const QImage& frame : frames.frames)
+        kept += frame.sizeInBytes();
+    EXPECT_GE(frames.frames.size(), 2u);
+    EXPECT_LE(kept, qint64(20) << 20);
+
+    kpv::DecodeBudget& budget = kpv::DecodeBudget::shared();
+    budget.resetPeak();
+    const auto fitted = load(onePixelFramesGif(1000, 2), QSize(100, 100));
+    ASSERT_EQ(fitted.frames.size(), 2u);
+    EXPECT_EQ(fitted.frames[1].size(), QSize(100, 100));
+    EXPECT_GE(budget.peak(), uint64_t(1000 * 1000 * 4));
+
+    EXPECT_EQ(load(onePixelFramesGif(64, 60), QSize()).frames.size(), 60u);
+}
+
 TEST(SlideshowSettings, TheTransitionTakesTheSettingsDuration)
 {
     QTemporaryDir dir;

@@ -2059,6 +2059,32 @@ TEST(ImageSourceBudget, ALosslessWebpNeverTakesTwiceItsPictureOverTheBudget)
     EXPECT_EQ(part.pixel(299, 199), qRgb(30, 120, 200));
 }
 
+// A picture whose frame alone takes the whole budget, beside the rows its decode holds too, is
+// refused with the sizes, and the budget is never exceeded; with room for both it decodes.
+TEST(ImageSourceBudget, AFrameThatFillsTheBudgetBesideItsOwnRowsIsRefused)
+{
+    const QImage picture = pattern(1024, 512, false);
+    const uint64_t frameBytes = uint64_t(picture.width()) * uint64_t(picture.height()) * 4;
+    DecodeBudget& budget = DecodeBudget::shared();
+    for (bool progressive : {false, true}) {
+        SCOPED_TRACE(progressive ? "progressive" : "sequential");
+        auto source = ImageSource::createWithData(referenceJpeg(picture, 90, progressive, TJSAMP_420));
+        ASSERT_TRUE(source);
+        const uint64_t former = budget.setCapacity(frameBytes);
+        budget.resetPeak();
+        QString error;
+        const QImage refused = source->createImageAtIndex(0, &error);
+        const uint64_t peak = budget.peak();
+        budget.setCapacity(frameBytes + (uint64_t(4) << 20));
+        const QImage decoded = source->createImageAtIndex(0);
+        budget.setCapacity(former);
+        EXPECT_TRUE(refused.isNull());
+        EXPECT_TRUE(error.contains(QStringLiteral("more than"))) << error.toStdString();
+        EXPECT_LE(peak, frameBytes);
+        EXPECT_EQ(decoded.size(), picture.size());
+    }
+}
+
 // A progressive JPEG decoded at a scale only the reference library takes (3/8) holds the
 // coefficients of the whole picture while it decodes: they are paid for too, so with room left
 // for the frame alone it waits for the budget.
@@ -2131,6 +2157,31 @@ TEST(ImageSourceHostile, AProgressiveJpegOfTooManyScansForItsBytesIsRefusedAtOnc
     auto fine = ImageSource::createWithData(flatProgressiveJpeg(64, 30));
     ASSERT_TRUE(fine);
     EXPECT_EQ(fine->createThumbnailAtIndex(0, 24, true, &error).width(), 24) << error.toStdString();
+}
+
+// Some kilobytes of 200 scans over a picture of 5.8 million pixels (18 million passes over its
+// blocks) are refused on every road, the whole picture, a thumbnail and a part zoomed into, each
+// at once; a flat picture of that size written with a writer's own scans decodes.
+TEST(ImageSourceHostile, ManyScansOverAPictureOfFewBytesAreRefusedOnEveryRoad)
+{
+    const QByteArray hostile = flatProgressiveJpeg(2400, 200);
+    ASSERT_LT(hostile.size(), 20000);
+    auto source = ImageSource::createWithData(hostile);
+    ASSERT_TRUE(source);
+    QString whole, thumbnail, part, reducedPart;
+    EXPECT_TRUE(source->createImageAtIndex(0, &whole).isNull());
+    EXPECT_TRUE(source->createThumbnailAtIndex(0, 256, true, &thumbnail).isNull());
+    EXPECT_TRUE(source->createImageInRect(0, QRect(800, 800, 256, 256), 1, &part).isNull());
+    EXPECT_TRUE(source->createImageInRect(0, QRect(0, 0, 300, 300), 8, &reducedPart).isNull());
+    for (const QString& error : {whole, thumbnail, part, reducedPart})
+        EXPECT_TRUE(error.contains("passes over its blocks")) << error.toStdString();
+
+    QImage flat(2400, 2400, QImage::Format_RGBA8888);
+    flat.fill(QColor(90, 140, 200));
+    auto written = ImageSource::createWithData(referenceJpeg(flat, 90, true, TJSAMP_420));
+    ASSERT_TRUE(written);
+    EXPECT_EQ(written->createThumbnailAtIndex(0, 256, true, &thumbnail).width(), 256) << thumbnail.toStdString();
+    EXPECT_EQ(written->createImageInRect(0, QRect(800, 800, 64, 64), 1, &part).width(), 64) << part.toStdString();
 }
 
 // Every further format the installed toolkit readers know is listed by its extension and shows as
