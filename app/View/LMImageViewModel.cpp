@@ -83,6 +83,8 @@ void LMImageViewModel::setEnable(bool enable)
         return;
     m_enable = enable;
     invalidateCursorRects();
+    // A disabled view (another mode over it) shows no new frame: its animation holds with no timer.
+    updateFrameSwitchTimer();
 }
 
 void LMImageViewModel::setNeedsUpdateDrawContent()

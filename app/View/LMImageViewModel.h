@@ -290,8 +290,9 @@ public:
     void stopFrameSwitchTimer();
     void frameSwitchTimerHandler();
     bool isFrameSwitchTimerRunning() const { return m_frameSwitchTimer && m_frameSwitchTimer->isTimerRunning(); }
-    // A view nobody can see (its window minimised or hidden) holds its animation on the frame it
-    // shows, with no timer left to wake the program; back on screen it goes on from that frame.
+    // A view nobody can see (its window minimised or hidden, or the view disabled under another
+    // mode) holds its animation on the frame it shows, with no timer left to wake the program;
+    // back on screen and enabled it goes on from that frame.
     void setOnScreen(bool onScreen);
     bool isOnScreen() const { return m_onScreen; }
     // While the normal image holds only the frames decoded so far, the animation waits on its last

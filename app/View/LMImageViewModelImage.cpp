@@ -135,7 +135,7 @@ void LMImageViewModel::setOnScreen(bool onScreen)
 
 void LMImageViewModel::updateFrameSwitchTimer()
 {
-    if (!m_onScreen || !m_imageNormal || m_imageNormal->frameCount() < 2) {
+    if (!m_onScreen || !m_enable || !m_imageNormal || m_imageNormal->frameCount() < 2) {
         stopFrameSwitchTimer();
         return;
     }

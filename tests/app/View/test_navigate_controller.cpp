@@ -408,6 +408,34 @@ TEST_F(NavTest, AnimationShowsItsFramesAsTheyDecode)
     EXPECT_EQ(view.imageNormal(), whole);
 }
 
+// An animation under another mode (the grid, favourites) holds its frame with no timer left to
+// wake the program; back in the viewer it goes on from that frame.
+TEST_F(NavTest, AnAnimationUnderAnotherModeHoldsItsFrameWithNoTimerRunning)
+{
+    loader.gifFrames = 4;
+    open(1, QStringLiteral(".gif"));
+    runLoads();
+    controller->didChangeMainShowMode(NavShowModeEmpty, NavShowModeView);
+    ASSERT_TRUE(view.isFrameSwitchTimerRunning());
+    const double delay = view.imageNormal()->originalImgBaseInfo()->delayTime();
+    clock.advance(delay);
+    for (const int64_t mode : {int64_t(NavShowModeThumbnail), int64_t(NavShowModeFavorite)}) {
+        SCOPED_TRACE(mode);
+        controller->didChangeMainShowMode(NavShowModeView, mode);
+        clock.advance(1.0); // the favourites' margin animation ends
+        EXPECT_FALSE(view.isFrameSwitchTimerRunning());
+        EXPECT_EQ(kpv::RunLoop::main().timerCount(), 0);
+        const int64_t held = view.curFrameIdx();
+        clock.advance(delay * 10);
+        EXPECT_EQ(view.curFrameIdx(), held);
+
+        controller->didChangeMainShowMode(mode, NavShowModeView);
+        EXPECT_TRUE(view.isFrameSwitchTimerRunning());
+        clock.advance(delay);
+        EXPECT_EQ(view.curFrameIdx(), (held + 1) % 4);
+    }
+}
+
 // Each file of the photo bin is decoded once for both its thumbnails: the small one is made from
 // the large one unless the file or the desktop has a small picture that costs no decode.
 TEST_F(NavTest, OneDecodePerFileForBothThumbnails)
