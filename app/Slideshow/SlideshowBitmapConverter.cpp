@@ -3,6 +3,7 @@
 #include "MdColorID.h"
 #include "foundation/Bundle.h"
 #include "foundation/FileNames.h"
+#include "imageio/ImageDestination.h"
 #include "imageio/ImageLimits.h"
 #include "imageio/UprightImage.h"
 
@@ -87,29 +88,10 @@ long fillMBitmapFromImage(const QImage& image, MBITMAP* bitmap)
     return 1;
 }
 
-namespace {
-
-// Decoders and the viewer's cache often keep an opaque photo in a format with alpha.
-bool everyPixelOpaque(const QImage& image)
-{
-    if (!image.hasAlphaChannel())
-        return true;
-    if (image.format() != QImage::Format_ARGB32 && image.format() != QImage::Format_ARGB32_Premultiplied)
-        return false; // not worth a look: left as it is
-    for (int y = 0; y < image.height(); ++y) {
-        const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        for (int x = 0; x < image.width(); ++x)
-            if (qAlpha(row[x]) != 255)
-                return false;
-    }
-    return true;
-}
-
-} // namespace
-
 QImage textureReadyImage(const QImage& image)
 {
-    if (image.isNull() || image.format() == QImage::Format_RGBX8888 || !everyPixelOpaque(image))
+    // Decoders and the viewer's cache often keep an opaque photo in a format with alpha.
+    if (image.isNull() || image.format() == QImage::Format_RGBX8888 || kpv::ImageDestination::hasTransparentPixel(image))
         return image;
     const QImage rgbx = image.convertToFormat(QImage::Format_RGBX8888);
     return rgbx.isNull() ? image : rgbx;
