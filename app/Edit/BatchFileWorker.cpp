@@ -113,26 +113,7 @@ int BatchFileWorker::runFiles(const FileInfoList &files, LMFailedFiles *outFailu
 
 bool BatchFileWorker::hasTransparentPixel(const QImage &picture)
 {
-    if (!picture.hasAlphaChannel())
-        return false;
-    switch (picture.format()) {
-    case QImage::Format_ARGB32:
-    case QImage::Format_ARGB32_Premultiplied:
-        for (int y = 0; y < picture.height(); ++y) {
-            const auto *line = reinterpret_cast<const QRgb *>(picture.constScanLine(y));
-            for (int x = 0; x < picture.width(); ++x)
-                if (qAlpha(line[x]) != 255)
-                    return true;
-        }
-        return false;
-    case QImage::Format_RGBA8888:
-    case QImage::Format_RGBA8888_Premultiplied:
-    case QImage::Format_RGBA64:
-    case QImage::Format_RGBA64_Premultiplied:
-        return kpv::ImageDestination::hasTransparency(picture);
-    default:
-        return kpv::ImageDestination::hasTransparency(picture.convertToFormat(QImage::Format_RGBA8888));
-    }
+    return kpv::ImageDestination::hasTransparentPixel(picture);
 }
 
 QString BatchFileWorker::shortenedNameNote(const QString &plannedName, const QString &writtenPath)

@@ -3,6 +3,7 @@
 #include "MdColorID.h"
 #include "foundation/Bundle.h"
 #include "foundation/FileNames.h"
+#include "imageio/ImageDestination.h"
 #include "imageio/ImageLimits.h"
 #include "imageio/UprightImage.h"
 
@@ -66,7 +67,8 @@ long fillMBitmapFromImage(const QImage& image, MBITMAP* bitmap)
     std::size_t bytes = 0;
     if (!slideshowRgbaByteCount(image.width(), image.height(), &bytes))
         return 0;
-    QImage rgba = image.format() == QImage::Format_RGBA8888 ? image : image.convertToFormat(QImage::Format_RGBA8888);
+    const bool asItIs = image.format() == QImage::Format_RGBA8888 || image.format() == QImage::Format_RGBX8888;
+    QImage rgba = asItIs ? image : image.convertToFormat(QImage::Format_RGBA8888);
     if (rgba.isNull())
         return 0;
     if (image.hasAlphaChannel())
@@ -84,6 +86,15 @@ long fillMBitmapFromImage(const QImage& image, MBITMAP* bitmap)
     bitmap->lPitch[0] = MInt64(rowBytes);
     bitmap->pPlane[0] = plane;
     return 1;
+}
+
+QImage textureReadyImage(const QImage& image)
+{
+    // Decoders and the viewer's cache often keep an opaque photo in a format with alpha.
+    if (image.isNull() || image.format() == QImage::Format_RGBX8888 || kpv::ImageDestination::hasTransparentPixel(image))
+        return image;
+    const QImage rgbx = image.convertToFormat(QImage::Format_RGBX8888);
+    return rgbx.isNull() ? image : rgbx;
 }
 
 QImage loadSlideshowImageChecked(const QString& path, QSize fitInto, QString* error)

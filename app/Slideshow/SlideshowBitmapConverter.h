@@ -30,6 +30,11 @@ bool slideshowRgbaByteCount(std::int64_t width, std::int64_t height, std::size_t
 // the black that an image file keeps under transparent pixels. 0 (record untouched) when the
 // image is null or its size is not allowed.
 long fillMBitmapFromImage(const QImage& image, MBITMAP* bitmap);
+// The picture in the layout fillMBitmapFromImage copies as it is: an opaque picture (also one
+// kept in a format with alpha) becomes RGBX, the bytes of RGBA with every alpha 255; one with
+// transparency is left as it is, and gives the same texture either way. Made
+// ahead on a worker thread, it spares the main thread the conversion.
+QImage textureReadyImage(const QImage& image);
 // Decodes the file after checking the size its header gives: at full size, or reduced to fit
 // `fitInto` when that is valid and the image is larger. A null image on failure, with the reason
 // in `error` when given.

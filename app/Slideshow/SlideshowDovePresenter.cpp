@@ -74,7 +74,8 @@ std::size_t SlideshowDovePresenter::photoCount(const SlideshowThemeParam& param)
 }
 
 bool SlideshowDovePresenter::start(const SlideshowTheme& theme, const SlideshowThemeParam& param,
-                                   SlideshowPlayerDove::SlideSource source, QString* error)
+                                   SlideshowPlayerDove::SlideSource source, QString* error,
+                                   std::shared_ptr<Dove::ZephraSceneFile> scene)
 {
     m_player.reset();
     if (!hostView()) {
@@ -84,6 +85,7 @@ bool SlideshowDovePresenter::start(const SlideshowTheme& theme, const SlideshowT
     }
     m_player = std::make_unique<SlideshowPlayerDove>(theme, param);
     m_player->setSlideSource(std::move(source));
+    m_player->setScene(std::move(scene));
     const kpv::Rect b = m_host->bounds();
     if (!m_player->start(m_host, unsigned(std::max(1.0, b.width())), unsigned(std::max(1.0, b.height())))) {
         if (error)

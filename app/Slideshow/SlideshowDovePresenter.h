@@ -28,9 +28,10 @@ public:
     // How many photos one pass of the theme shows.
     static std::size_t photoCount(const SlideshowThemeParam& param);
 
-    // Starts the theme; false with `error` set when it cannot be played.
+    // Starts the theme, from its scene file read beforehand when `scene` is given; false with
+    // `error` set when it cannot be played.
     bool start(const SlideshowTheme& theme, const SlideshowThemeParam& param, SlideshowPlayerDove::SlideSource source,
-               QString* error);
+               QString* error, std::shared_ptr<Dove::ZephraSceneFile> scene = nullptr);
     void pause();
     void resume();
     SlideshowPlayerDove* player() const { return m_player.get(); }

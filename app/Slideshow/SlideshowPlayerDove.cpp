@@ -36,6 +36,11 @@ SlideshowPlayerDove::~SlideshowPlayerDove()
     cleanUp();
 }
 
+std::shared_ptr<Dove::ZephraSceneFile> SlideshowPlayerDove::readScene(const SlideshowTheme& theme)
+{
+    return Dove::ZephraResource::readSceneFile(theme.sceneFile.toStdString(), &BitmapConverter);
+}
+
 bool SlideshowPlayerDove::start(void* hostView, unsigned width, unsigned height, const std::vector<QImage>& slides)
 {
     auto next = std::make_shared<std::size_t>(0);
@@ -76,7 +81,8 @@ bool SlideshowPlayerDove::start(void* hostView, unsigned width, unsigned height)
     Dove::SceneManager* sm = Dove::SceneManager::getSingleton();
     sm->init(width, height);
 
-    m_resource = std::make_unique<Dove::ZephraResource>(m_theme.sceneFile.toStdString());
+    m_resource = m_scene ? std::make_unique<Dove::ZephraResource>(std::move(m_scene))
+                         : std::make_unique<Dove::ZephraResource>(m_theme.sceneFile.toStdString());
     m_resource->setAnimationFrameRate(m_param.frameRate);
     Dove::Scene* root = m_resource->getRootScene();
     if (!root) {

@@ -32,6 +32,7 @@
 
 namespace Dove {
 class ZephraResource;
+struct ZephraSceneFile;
 }
 
 class SlideshowPlayerDove : public Dove::Animation::Listener {
@@ -43,6 +44,12 @@ public:
     ~SlideshowPlayerDove() override;
     SlideshowPlayerDove(const SlideshowPlayerDove&) = delete;
     SlideshowPlayerDove& operator=(const SlideshowPlayerDove&) = delete;
+
+    // Reads the theme's scene file and decodes the pictures it names: no engine object and no
+    // OpenGL call, so that it runs on a worker thread while the window goes on.
+    static std::shared_ptr<Dove::ZephraSceneFile> readScene(const SlideshowTheme& theme);
+    // The scene file read beforehand, which start() builds from instead of reading it itself.
+    void setScene(std::shared_ptr<Dove::ZephraSceneFile> scene) { m_scene = std::move(scene); }
 
     // Called when stop() has stopped the theme.
     void setFinishedHandler(std::function<void()> handler) { m_onFinished = std::move(handler); }
@@ -137,6 +144,7 @@ private:
 
     SlideshowTheme m_theme;
     SlideshowThemeParam m_param;
+    std::shared_ptr<Dove::ZephraSceneFile> m_scene;
     std::unique_ptr<Dove::ZephraResource> m_resource;
     SlideSource m_source;
     std::function<void()> m_onFinished;

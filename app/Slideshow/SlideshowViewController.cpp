@@ -69,12 +69,16 @@ SlideshowViewController::SlideshowViewController(SlideshowViewHost& host, MainCo
         return state;
     })
     , m_checkQueue(std::make_unique<kpv::OperationQueue>())
+    , m_sceneReader(&SlideshowPlayerDove::readScene)
+    , m_sceneQueue(std::make_unique<kpv::OperationQueue>())
 {
     // One slide at a time: the next slide is all that is ever needed ahead.
     m_queue->setName(QStringLiteral("SlideshowPreload"));
     m_queue->setMaxConcurrentOperationCount(1);
     m_checkQueue->setName(QStringLiteral("SlideshowFileCheck"));
     m_checkQueue->setMaxConcurrentOperationCount(1);
+    m_sceneQueue->setName(QStringLiteral("SlideshowScene"));
+    m_sceneQueue->setMaxConcurrentOperationCount(1);
     auto& center = kpv::NotificationCenter::defaultCenter();
     center.addObserver(this, QStringLiteral("didChangeMainShowMode"), nullptr, [this](const kpv::Notification& n) {
         didChangeMainShowMode(n.userInfo.value(QStringLiteral("old")).toLongLong(),
@@ -106,8 +110,10 @@ SlideshowViewController::~SlideshowViewController()
     stopTimers();
     m_queue->cancelAllOperations();
     m_checkQueue->cancelAllOperations();
+    m_sceneQueue->cancelAllOperations();
     m_queue->waitUntilAllOperationsAreFinished();
     m_checkQueue->waitUntilAllOperationsAreFinished();
+    m_sceneQueue->waitUntilAllOperationsAreFinished();
     // The 3D player and the menus go while the view they live in is still there.
     m_dove.reset();
     m_menus.reset();
@@ -339,6 +345,7 @@ void SlideshowViewController::didChangeMainShowMode(long oldMode, long newMode)
         m_notice->setHidden(true);
     }
     m_queue->cancelAllOperations();
+    m_sceneQueue->cancelAllOperations();
     m_host.registEquivalentResponder(this, false);
     if (m_view && m_viewGuard) {
         m_view->removeFromSuperview();
@@ -441,6 +448,10 @@ void SlideshowViewController::loadSlide(long index, SlideLoaded loaded)
         const bool hadFile = !image.isNull() && before.exists;
         // Drawn pixel for pixel on the screen: a photo smaller than the window keeps its size in
         // the screen's pixels, as the viewer shows it.
+        // A 3D theme's photo is put in the layout of the engine's textures here, off the main
+        // thread, so that putting it on a card only copies it.
+        if (!image.isNull() && loaded != &SlideshowViewController::slideLoaded)
+            image = textureReadyImage(image);
         if (!image.isNull())
             image.setDevicePixelRatio(scale);
         for (QImage& frame : frames.frames)
@@ -780,8 +791,15 @@ void SlideshowViewController::showReadySlideOnceLookedAt()
 
 void SlideshowViewController::waitForSlideLoads()
 {
+    m_sceneQueue->waitUntilAllOperationsAreFinished();
     m_queue->waitUntilAllOperationsAreFinished();
     m_checkQueue->waitUntilAllOperationsAreFinished(); // the file of the slide coming next
+    kpv::RunLoop::main().runOnce();
+}
+
+void SlideshowViewController::waitForSceneRead()
+{
+    m_sceneQueue->waitUntilAllOperationsAreFinished();
     kpv::RunLoop::main().runOnce();
 }
 

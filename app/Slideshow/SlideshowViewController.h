@@ -43,6 +43,9 @@
 #include <set>
 #include <vector>
 
+namespace Dove {
+struct ZephraSceneFile;
+}
 class MainConfig;
 class SlideshowDovePresenter;
 class SlideshowMenus;
@@ -124,6 +127,11 @@ public:
     void setFileCheck(FileCheck check) { m_fileCheck = std::move(check); }
     // A 3D theme looks this often whether the files of the photos to come are still there.
     static constexpr double kFileCheckInterval = 1.0;
+    // Reads a 3D theme's scene file and the pictures it names, for the player to build from. It
+    // runs on a worker thread while the first photos decode: the window stays alive meanwhile,
+    // and Esc ends the start.
+    using SceneReader = std::function<std::shared_ptr<Dove::ZephraSceneFile>(const SlideshowTheme& theme)>;
+    void setSceneReader(SceneReader reader) { m_sceneReader = std::move(reader); }
     // The themes to offer (not owned, may be null: the cross-fade only).
     void setThemeMgr(SlideshowThemeMgr* themeMgr) { m_themeMgr = themeMgr; }
     // Where the music goes: the program gives the sound device's sink; without one the
@@ -167,8 +175,10 @@ public:
     double slideDuration() const { return kSlideDuration; }
     double fadeDuration() const;
     SlideshowView* view();
-    // Blocks until the queued slide loads have finished and been applied (tests).
+    // Blocks until the queued slide loads and scene readings have finished and been applied (tests).
     void waitForSlideLoads();
+    // Blocks until the reading of a 3D theme's scene has finished and been applied (tests).
+    void waitForSceneRead();
     // Blocks until the queued file checks have finished and been applied (tests).
     void waitForFileChecks();
 
@@ -198,6 +208,9 @@ private:
     void requestPhotos();
     void photoLoaded(unsigned long long generation, long index, QImage image);
     void startDove();
+    // Reads the theme's scene file off the main thread; the theme starts once it and the first
+    // photo are there.
+    void readDoveScene();
     void stepDoveTo(long target);
     // The slide the user is looking at: in a 3D theme the photo seen largest on screen.
     long slideOnScreen() const;
@@ -367,6 +380,12 @@ private:
     int m_photosLoading = 0;
     std::size_t m_photosWanted = 0;
     bool m_doveWaiting = false;
+    // The theme's scene file, read on m_sceneQueue (the reading drops a result of an earlier
+    // presentation by the generation).
+    SceneReader m_sceneReader;
+    std::unique_ptr<kpv::OperationQueue> m_sceneQueue;
+    std::shared_ptr<Dove::ZephraSceneFile> m_doveScene;
+    bool m_doveSceneRead = false;
     // A step in a 3D theme waits for the photo it starts from; that photo's slide.
     bool m_doveRestarting = false;
     long m_doveStepTarget = -1;

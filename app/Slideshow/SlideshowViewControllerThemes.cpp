@@ -110,6 +110,8 @@ void SlideshowViewController::endPresentation()
     m_photosLoading = 0;
     m_photosWanted = 0;
     m_doveWaiting = false;
+    m_doveScene.reset();
+    m_doveSceneRead = false;
     m_doveRestarting = false;
     m_doveStepTarget = -1;
     m_takenSlides.clear();
@@ -153,7 +155,8 @@ void SlideshowViewController::beginPresentation(long index)
         m_photosWanted = std::min({SlideshowDovePresenter::photoCount(m_param), m_slides.size(), kMaxPhotosAhead});
         m_photosWanted = std::max<std::size_t>(m_photosWanted, 1);
         m_doveWaiting = true;
-        requestPhotos(); // they decode while the sound system opens
+        readDoveScene();
+        requestPhotos(); // they decode while the scene file is read and the sound system opens
         startMusic();
         return;
     }
@@ -178,6 +181,8 @@ void SlideshowViewController::fallBackTo2D(const QString& why, long index)
     m_dove.reset();
     m_photos.clear();
     m_doveWaiting = false;
+    m_doveScene.reset();
+    m_doveSceneRead = false;
     m_doveRestarting = false;
     m_curIndex = -1;
     m_waitingForSlide = true;
@@ -219,13 +224,42 @@ void SlideshowViewController::photoLoaded(unsigned long long generation, long in
         m_photos.push_back({index, std::move(image), reduced, m_loadedFileState});
     }
     // A start or a step plays at once: the photos still decoding take their cards as they come.
-    if (m_doveWaiting && !m_photos.empty())
-        startDove();
-    else if (m_doveRestarting && !m_photos.empty())
+    if (m_doveWaiting && !m_photos.empty()) {
+        if (m_doveSceneRead) // else the theme starts once its scene has been read
+            startDove();
+    } else if (m_doveRestarting && !m_photos.empty())
         restartDove();
     else if (!m_doveWaiting && !m_doveRestarting && !m_photos.empty())
         fillDoveStandIns();
     requestPhotos();
+}
+
+void SlideshowViewController::readDoveScene()
+{
+    m_doveScene.reset();
+    m_doveSceneRead = false;
+    const SceneReader reader = m_sceneReader;
+    if (!reader) {
+        m_doveSceneRead = true; // the player reads the file itself
+        return;
+    }
+    std::weak_ptr<bool> alive = m_alive;
+    const unsigned long long generation = m_generation;
+    m_sceneQueue->addOperationWithBlock([this, alive, generation, reader, theme = *m_theme] {
+        std::shared_ptr<Dove::ZephraSceneFile> scene = reader(theme);
+        kpv::RunLoop::performOnMainThread(
+            [this, alive, generation, scene = std::move(scene)]() mutable {
+                const auto a = alive.lock();
+                // A show ended meanwhile (Esc during the start) drops what was read.
+                if (!a || !*a || generation != m_generation || !m_playing || !m_dove || !m_doveWaiting)
+                    return;
+                m_doveScene = std::move(scene);
+                m_doveSceneRead = true;
+                if (!m_photos.empty())
+                    startDove();
+            },
+            false);
+    });
 }
 
 void SlideshowViewController::startDove()
@@ -236,7 +270,8 @@ void SlideshowViewController::startDove()
     const bool started = m_dove->start(*m_theme, m_param, [this, alive] {
         const auto a = alive.lock();
         return a && *a ? takePhoto() : QImage();
-    }, &error);
+    }, &error, std::move(m_doveScene));
+    m_doveScene.reset();
     if (!started) {
         const long from = m_photos.empty() ? m_nextPhotoIndex : m_photos.front().index;
         fallBackTo2D(error, from);

@@ -94,6 +94,9 @@ public:
     // premultiplied) is less than opaque: only such a picture, or one from a file that had an
     // alpha channel, is written with one.
     static bool hasTransparency(const QImage& rgba);
+    // Whether any pixel of a picture of any format is less than opaque (false for a format
+    // without alpha).
+    static bool hasTransparentPixel(const QImage& picture);
     // A rewrite as PNG or TIFF of a PNG or TIFF file whose picture has 16 bits per channel (grey
     // or RGB, with or without alpha) keeps them; of a TIFF of several pages, the first page's.
     // Whether the file at `path` is one, by its header.

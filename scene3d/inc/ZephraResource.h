@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "DoveContext.h"
 #include "DoveResManager.h"
 #include "MdBitmap.h"
 
@@ -27,12 +28,35 @@ struct tKeyMeshNode;
 struct tVec3Timelines;
 class TransformAnimationTrack;
 
+// What a scene file needs from the disk, read without the engine: the scene model and the
+// pictures its materials name, decoded by the application's converter. Reading it takes no engine
+// object and no OpenGL call, so it may run on any thread; the resource then builds from it.
+struct ZephraSceneFile {
+    ZephraSceneFile() = default;
+    ~ZephraSceneFile();
+    ZephraSceneFile(const ZephraSceneFile&) = delete;
+    ZephraSceneFile& operator=(const ZephraSceneFile&) = delete;
+
+    std::string path;
+    std::unique_ptr<t3DModel> model;  // null when the file could not be read
+    std::string error;                // why not
+    // The decoded pictures by their full path; a picture that could not be decoded is absent.
+    // Each record's first plane is owned here (delete[]).
+    std::map<std::string, MBITMAP> pictures;
+};
+
 class ZephraResource {
 public:
+    // Reads the scene file at `path` and decodes the pictures its materials name with
+    // `converter` (none: no pictures).
+    static std::shared_ptr<ZephraSceneFile> readSceneFile(const std::string& path, const BitmapConverter& converter);
+
     // 0 mesh element, 1 material, 2 light, 3 bend deformer.
     enum ResType { RT_ELEMENT = 0, RT_MATERIAL = 1, RT_LIGHT = 2, RT_BENDDEFORMER = 3 };
 
     explicit ZephraResource(const std::string& path);
+    // Builds from a scene file read beforehand (readSceneFile) instead of reading the file.
+    explicit ZephraResource(std::shared_ptr<ZephraSceneFile> file);
     ~ZephraResource();
     ZephraResource(const ZephraResource&) = delete;
     ZephraResource& operator=(const ZephraResource&) = delete;
@@ -91,6 +115,7 @@ private:
     std::map<std::string, Texture*> mMeshTextures;  // the photo bound to each mesh
     std::string mPath;
     std::unique_ptr<t3DModel> mModel;
+    std::shared_ptr<ZephraSceneFile> mFile;  // read beforehand; the load takes its model
     Scene* mRootScene = nullptr;
     std::string mRootSceneName;
     Camera* mCamera = nullptr;

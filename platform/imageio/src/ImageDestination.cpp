@@ -818,6 +818,30 @@ bool ImageDestination::hasTransparency(const QImage& rgba)
     return false;
 }
 
+bool ImageDestination::hasTransparentPixel(const QImage& picture)
+{
+    if (!picture.hasAlphaChannel())
+        return false;
+    switch (picture.format()) {
+    case QImage::Format_ARGB32:
+    case QImage::Format_ARGB32_Premultiplied:
+        for (int y = 0; y < picture.height(); ++y) {
+            const auto* line = reinterpret_cast<const QRgb*>(picture.constScanLine(y));
+            for (int x = 0; x < picture.width(); ++x)
+                if (qAlpha(line[x]) != 255)
+                    return true;
+        }
+        return false;
+    case QImage::Format_RGBA8888:
+    case QImage::Format_RGBA8888_Premultiplied:
+    case QImage::Format_RGBA64:
+    case QImage::Format_RGBA64_Premultiplied:
+        return hasTransparency(picture);
+    default:
+        return hasTransparency(picture.convertToFormat(QImage::Format_RGBA8888));
+    }
+}
+
 QStringList ImageDestination::contentLostByRewriting(const QString& path, Rewrite how, bool keepsSixteenBits)
 {
     // Mapped where the file is large: the headers and the end are all that is read, and a batch

@@ -28,7 +28,45 @@ const char* const kRootSceneName = "ZephraRes_RootScene";
 constexpr float kCameraFrameCap = 268435455.0f;  // 0x0FFFFFFF
 }  // namespace
 
+ZephraSceneFile::~ZephraSceneFile() {
+    for (auto& [path, bitmap] : pictures) delete[] bitmap.pPlane[0];
+}
+
+std::shared_ptr<ZephraSceneFile> ZephraResource::readSceneFile(const std::string& path,
+                                                               const BitmapConverter& converter) {
+    auto file = std::make_shared<ZephraSceneFile>();
+    file->path = path;
+    auto model = std::make_unique<t3DModel>();
+    CZepLoad3DS reader;
+    if (!reader.Import3DS(model.get(), path.c_str())) {
+        file->error = reader.lastError();
+        return file;
+    }
+    if (converter)
+        for (const tMaterialInfo& rec : model->pMaterials) {
+            if (rec.strFile.empty()) continue;
+            std::string full;
+            getResFileName(path, rec.strFile, &full);
+            if (file->pictures.count(full)) continue;
+            MBITMAP bitmap{};
+            MBITMAP* handle = &bitmap;
+            // A converter that answers with another record than the one it was given is not
+            // trusted with it: what it filled is not ours to free.
+            if (!converter(full, &handle) || handle != &bitmap) continue;
+            if (checkedBitmapBytes(&bitmap) == 0) {
+                delete[] bitmap.pPlane[0];
+                continue;
+            }
+            file->pictures.emplace(full, bitmap);
+        }
+    file->model = std::move(model);
+    return file;
+}
+
 ZephraResource::ZephraResource(const std::string& path) : mPath(path) {}
+
+ZephraResource::ZephraResource(std::shared_ptr<ZephraSceneFile> file)
+    : mPath(file ? file->path : std::string()), mFile(std::move(file)) {}
 
 void ZephraResource::setAnimationFrameRate(float fps) {
     if (std::isfinite(fps) && fps > 0.0f) mFrameRate = fps;
@@ -50,11 +88,21 @@ Scene* ZephraResource::getRootScene() {
 }
 
 bool ZephraResource::load() {
-    auto model = std::make_unique<t3DModel>();
-    CZepLoad3DS reader;
-    if (!reader.Import3DS(model.get(), mPath.c_str())) {
-        mLoadError = reader.lastError();
-        return false;
+    std::unique_ptr<t3DModel> model;
+    if (mFile) {
+        model = std::move(mFile->model);
+        if (!model) {
+            mLoadError = mFile->error.empty() ? std::string("the scene file cannot be read") : mFile->error;
+            mFile.reset();
+            return false;
+        }
+    } else {
+        model = std::make_unique<t3DModel>();
+        CZepLoad3DS reader;
+        if (!reader.Import3DS(model.get(), mPath.c_str())) {
+            mLoadError = reader.lastError();
+            return false;
+        }
     }
     mLoadError.clear();
     mModel = std::move(model);
@@ -73,6 +121,7 @@ bool ZephraResource::load() {
     buildBendDeformers();
     buildMeshes();
     buildNodes();
+    mFile.reset();  // the pictures are textures now
     return true;
 }
 
@@ -188,7 +237,17 @@ void ZephraResource::buildMaterials() {
         }
 
         Texture* texture = nullptr;
-        if (converter && !rec.strFile.empty()) {
+        if (mFile && !rec.strFile.empty()) {
+            // Decoded when the file was read.
+            std::string full;
+            getResFileName(mPath, rec.strFile, &full);
+            texture = rm->getTextureByName(full);
+            auto picture = mFile->pictures.find(full);
+            if (!texture && picture != mFile->pictures.end()) {
+                texture = rm->createTextureFromMBitmap(&picture->second, std::string());
+                if (texture) mTextures[texture->getName()] = texture;
+            }
+        } else if (converter && !rec.strFile.empty()) {
             std::string full;
             getResFileName(mPath, rec.strFile, &full);
             texture = rm->getTextureByName(full);

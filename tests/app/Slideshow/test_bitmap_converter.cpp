@@ -97,6 +97,22 @@ TEST(BitmapConverter, GeneratedImagesArriveAsStraightRgbaRows)
     }
 }
 
+// A 3D theme's photos are readied for the engine off the main thread: the texture is the one
+// the photo gives as it came, opaque or not, whatever format the decoder or the viewer kept it in.
+TEST(BitmapConverter, APhotoReadiedAheadGivesTheSameTexture)
+{
+    for (bool alpha : {false, true})
+        for (QImage::Format format : {QImage::Format_RGB32, QImage::Format_ARGB32, QImage::Format_ARGB32_Premultiplied,
+                                      QImage::Format_RGB888}) {
+            const QImage photo = gradient(19, 7, alpha).convertToFormat(format);
+            EngineRecord asItCame, readied;
+            ASSERT_NE(fillMBitmapFromImage(photo, asItCame.bitmap), 0);
+            ASSERT_NE(fillMBitmapFromImage(textureReadyImage(photo), readied.bitmap), 0);
+            EXPECT_EQ(std::memcmp(asItCame.bitmap->pPlane[0], readied.bitmap->pPlane[0], 19 * 7 * 4), 0)
+                << "format " << format << " alpha " << alpha;
+        }
+}
+
 TEST(BitmapConverter, FailuresLeaveTheRecordAsItWas)
 {
     QTemporaryDir dir;

@@ -648,6 +648,8 @@ protected:
         controller.reset();
         controller = std::make_unique<SlideshowViewController>(*host, config.get());
         controller->setThemeMgr(themeMgr.get());
+        if (sceneReader)
+            controller->setSceneReader(sceneReader);
         controller->setSlideLoader([this](const SlideshowFileInfo& slide, QSize size) {
             const int i = slide.filePath().path().section('/', -1).toInt();
             if (!QFileInfo::exists(slide.filePath().path()))
@@ -776,6 +778,8 @@ protected:
     std::unique_ptr<SlideshowViewController> controller;
     // Makes photo i for a decode to fit a size; none: a 120 x 80 photo of colour(i).
     std::function<QImage(int, QSize)> photoMaker;
+    // Reads the theme's scene file; none: the slideshow's own reader.
+    SlideshowViewController::SceneReader sceneReader;
 };
 
 // Right and Left step through the photos in a 3D theme as they do in the cross-fade: the theme
@@ -949,6 +953,7 @@ TEST_P(ThemeKeysTest, TheThemeStartsWithItsFirstPhotoAndTheOthersFollow)
     closeGate(true);
     startShow(7, 0, false);
     waitForHeldDecode();
+    controller->waitForSceneRead();
     kpv::RunLoop::main().runOnce(); // the first photo is handed over
     ASSERT_TRUE(controller->isPlaying3D());
     SlideshowPlayerDove* player = controller->dovePresenter()->player();
@@ -977,6 +982,87 @@ TEST_P(ThemeKeysTest, TheThemeStartsWithItsFirstPhotoAndTheOthersFollow)
     settle();
     EXPECT_EQ(player->standInCount(), 0u);
     EXPECT_TRUE(framesAlike(layer()->grabFrame(), allThere));
+}
+
+// Starting a 3D theme keeps the window alive: the theme's scene file and its pictures are read
+// off the main thread while the first photos decode, and the window meanwhile takes keys. Esc
+// then ends the start cleanly: the scene read after all never comes on screen and leaves no
+// engine, layer or timer behind. Without Esc, the theme starts once its scene is there, with a
+// photo on every card.
+TEST_P(ThemeKeysTest, TheWindowTakesEscWhileTheThemeIsRead)
+{
+    const std::thread::id mainThread = std::this_thread::get_id();
+    auto readOnMain = std::make_shared<std::atomic<int>>(0);
+    // The fixture's gate, which the tear-down opens: a failed check leaves no reading waiting.
+    const std::shared_ptr<Gate> reading = gate;
+    sceneReader = [=](const SlideshowTheme& theme) {
+        if (std::this_thread::get_id() == mainThread) {
+            ++*readOnMain; // the window would be frozen now: not waited for
+        } else {
+            std::unique_lock lock(reading->mutex);
+            reading->waiting = true;
+            reading->changed.notify_all();
+            reading->changed.wait(lock, [&] { return !reading->closed; });
+        }
+        return SlideshowPlayerDove::readScene(theme);
+    };
+    const auto readingHeld = [&] {
+        std::unique_lock lock(reading->mutex);
+        return reading->changed.wait_for(lock, std::chrono::seconds(30), [&] { return reading->waiting; });
+    };
+    const auto release = [&](bool closed) { closeGate(closed); };
+    const int idleTimers = kpv::RunLoop::main().timerCount();
+    const bool engineUp = Dove::RenderEngine::peekSingleton() != nullptr;
+
+    release(true);
+    startShow(7, 0, false);
+    ASSERT_EQ(*readOnMain, 0) << "the theme's scene was read on the main thread";
+    ASSERT_TRUE(readingHeld());
+    kpv::RunLoop::main().runOnce();
+    EXPECT_EQ(host->mode, SlideshowViewController::kShowMode);
+    controller->performKeyDownEquivalent(*kpv::Event::keyEvent(kpv::KeyDown, kpv::KeyCode::Escape, "", "", nullptr));
+    EXPECT_FALSE(controller->isPlaying());
+    EXPECT_NE(host->mode, SlideshowViewController::kShowMode);
+    release(false);
+    settle();
+    EXPECT_FALSE(controller->isPlaying3D());
+    EXPECT_FALSE(controller->firstFrameDisplayed());
+    EXPECT_EQ(controller->dovePresenter(), nullptr);
+    EXPECT_EQ(Dove::RenderEngine::peekSingleton() != nullptr, engineUp) << "the engine was started";
+    EXPECT_EQ(kpv::RunLoop::main().timerCount(), idleTimers);
+
+    // The photos come first this time: the theme waits for its scene, then plays with them.
+    auto decodes = std::make_shared<Gate>();
+    auto begun = std::make_shared<int>(0);
+    photoMaker = [decodes, begun](int i, QSize) {
+        {
+            std::lock_guard lock(decodes->mutex);
+            ++*begun;
+            decodes->changed.notify_all();
+        }
+        QImage img(120, 80, QImage::Format_RGB32);
+        img.fill(colour(i));
+        return img;
+    };
+    release(true);
+    startShow(7, 0, false);
+    ASSERT_EQ(*readOnMain, 0);
+    ASSERT_TRUE(readingHeld());
+    {
+        // One decode at a time: the first photo is handed over before the second decode begins.
+        std::unique_lock lock(decodes->mutex);
+        ASSERT_TRUE(decodes->changed.wait_for(lock, std::chrono::seconds(30), [&] { return *begun >= 2; }));
+    }
+    kpv::RunLoop::main().runOnce();
+    EXPECT_EQ(controller->dovePresenter()->player(), nullptr);
+    release(false);
+    settle();
+    ASSERT_TRUE(controller->isPlaying3D()) << controller->lastThemeProblem().toStdString();
+    SlideshowPlayerDove* player = controller->dovePresenter()->player();
+    ASSERT_TRUE(player && player->isStarted());
+    EXPECT_EQ(player->meshesWithoutPhoto(), 0u);
+    EXPECT_TRUE(controller->firstFrameDisplayed());
+    EXPECT_GT(pixelsOf(layer()->grabFrame(), 0), 0);
 }
 
 // A photo moved to the trash or deleted by another program while the theme shows it may stay on
