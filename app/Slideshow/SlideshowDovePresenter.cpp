@@ -2,6 +2,8 @@
 
 #include "appkit/View.h"
 
+#include "foundation/FileHelpers.h"
+
 #include <QFile>
 
 namespace {
@@ -51,10 +53,12 @@ SlideshowDovePresenter::~SlideshowDovePresenter()
 
 bool SlideshowDovePresenter::loadThemeParam(const SlideshowTheme& theme, SlideshowThemeParam* param, QString* error)
 {
-    QFile file(theme.paramFile);
-    if (!file.open(QIODevice::ReadOnly)) {
+    // A pipe where the file belongs in a theme folder of the user's is refused unread: it would
+    // hold the window for good.
+    QFile file;
+    if (QString why; !kpv::openRegularFileToRead(theme.paramFile, &file, &why)) {
         if (error)
-            *error = file.errorString();
+            *error = why;
         return false;
     }
     if (file.size() > kMaxParamFileBytes) {

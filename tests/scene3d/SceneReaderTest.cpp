@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <fstream>
 
+#include <sys/stat.h>
+
 #include "SceneFileWriter.h"
 #include "ZepLoad3DS.h"
 
@@ -305,6 +307,16 @@ TEST(SceneReaderTest, ReadsFilesOnceAndReportsMissingOnes) {
     t3DModel none;
     EXPECT_FALSE(other.Import3DS(&none, (path + ".missing").c_str()));
     EXPECT_FALSE(other.lastError().empty());
+
+    // A pipe named as the scene file (nobody writing to it) is refused at once, not waited on.
+    const std::string pipe = path + ".pipe";
+    std::remove(pipe.c_str());
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    CZepLoad3DS third;
+    t3DModel fromPipe;
+    EXPECT_FALSE(third.Import3DS(&fromPipe, pipe.c_str()));
+    EXPECT_EQ(third.lastError(), "the scene file is not a regular file");
+    std::remove(pipe.c_str());
 
     // Seeds for the fuzz target, written when asked.
     if (const char* dir = std::getenv("KPV_WRITE_SCENE_SEEDS")) {

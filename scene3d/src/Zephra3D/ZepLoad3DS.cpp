@@ -7,6 +7,10 @@
 #include <cstring>
 #include <memory>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace Dove {
 
 namespace {
@@ -662,8 +666,19 @@ bool CZepLoad3DS::Import3DS(t3DModel* model, const char* path) {
         mError = "no file named";
         return false;
     }
-    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path, "rb"), &std::fclose);
+    // Opened without waiting, so that a pipe or a device standing at the path is refused unread
+    // instead of blocking the reader for good; a regular file reads as ever.
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        mError = fd < 0 ? "the scene file cannot be opened" : "the scene file is not a regular file";
+        if (fd >= 0) ::close(fd);
+        mUsed = true;
+        return false;
+    }
+    std::unique_ptr<FILE, int (*)(FILE*)> f(::fdopen(fd, "rb"), &std::fclose);
     if (!f) {
+        ::close(fd);
         mError = "the scene file cannot be opened";
         mUsed = true;
         return false;

@@ -1,4 +1,5 @@
 // The theme catalogue and parameter readers, and the theme manager's loading on its own queue.
+#include "Slideshow/SlideshowDovePresenter.h"
 #include "Slideshow/SlideshowNotifications.h"
 #include "Slideshow/SlideshowTheme.h"
 #include "Slideshow/SlideshowThemeMgr.h"
@@ -10,6 +11,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -118,6 +121,22 @@ TEST(ThemeCatalogue, ParamFileGivesFrameRateAndMaskGroups)
         EXPECT_FLOAT_EQ(q.frameRate, 24.0f) << rate;
     }
     EXPECT_FALSE(parseSlideshowThemeParam("<ThemeParam><Group>", &p, &error));
+}
+
+// A pipe where a user's theme keeps its parameter file, nobody writing to it: the start is refused
+// at once with why, instead of the window waiting on the pipe for good.
+TEST(ThemeCatalogue, APipeAsTheParamFileIsRefusedUnread)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    SlideshowTheme theme;
+    theme.type = SlideshowTheme::ThreeD;
+    theme.paramFile = dir.filePath(QStringLiteral("param.xml"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(theme.paramFile).constData(), 0600), 0);
+    SlideshowThemeParam param;
+    QString error;
+    EXPECT_FALSE(SlideshowDovePresenter::loadThemeParam(theme, &param, &error));
+    EXPECT_FALSE(error.isEmpty());
 }
 
 class ThemeMgrTest : public ::testing::Test {
