@@ -453,6 +453,9 @@ Results measure(const Program &program, const Inputs &in, const ScreenProbe &pro
     // (KPV_BENCH_REPEAT times, default 5), KPV_BENCH_ONLY=cpu the CPU after the first picture
     // alone (KPV_BENCH_REPEAT times, default 3), for a quick look at their figures.
     const char *only = getenv("KPV_BENCH_ONLY");
+    // A program measured for its launch alone has no row in the other quick looks.
+    if (only && program.launchOnly && std::strcmp(only, "launch") != 0 && std::strcmp(only, "zoom") != 0)
+        return r;
     if (only && std::strcmp(only, "gif") == 0) {
         measureGif(program, in, probe, &r);
         return r;
