@@ -121,7 +121,7 @@ int BatchConvertWorker::convertOneFileOnThread(const std::shared_ptr<LMFileInfo>
         if (picture.isNull())
             return failBecause(unreadable());
         // Transparency is written only where the picture has some: an opaque photo stays opaque.
-        if (picture.hasAlphaChannel() && !hasTransparentPixel(picture))
+        if (picture.hasAlphaChannel() && !kpv::ImageDestination::hasTransparentPixel(picture))
             picture = picture.convertToFormat(QImage::Format_RGB32);
     }
 

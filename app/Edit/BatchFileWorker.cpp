@@ -111,11 +111,6 @@ int BatchFileWorker::runFiles(const FileInfoList &files, LMFailedFiles *outFailu
     return cancelled(operation) ? kCancelled : kDone;
 }
 
-bool BatchFileWorker::hasTransparentPixel(const QImage &picture)
-{
-    return kpv::ImageDestination::hasTransparentPixel(picture);
-}
-
 QString BatchFileWorker::shortenedNameNote(const QString &plannedName, const QString &writtenPath)
 {
     if (writtenPath.isEmpty())
@@ -139,7 +134,7 @@ QString BatchFileWorker::lostInNewFile(const LMPathString &source, const QString
 {
     QStringList lost = kpv::ImageDestination::contentLostInNewFile(source.path(), type, !depthTold);
     // A JPEG has no transparency: the writer lays such a picture over white.
-    if (picture && type == kpv::ContentTypes::kJpeg && hasTransparentPixel(*picture))
+    if (picture && type == kpv::ContentTypes::kJpeg && kpv::ImageDestination::hasTransparentPixel(*picture))
         lost << QStringLiteral("its transparency (the transparent parts were made white)");
     QStringList notes;
     if (!lost.isEmpty())

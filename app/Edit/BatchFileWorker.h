@@ -87,9 +87,6 @@ protected:
     // planned name was too long, or too long with the number added to tell it from a name taken);
     // empty when it has the planned name, or that name with a number.
     static QString shortenedNameNote(const QString &plannedName, const QString &writtenPath);
-    // Whether a pixel of the picture is not fully opaque, read in place for the formats decodes
-    // give (a large photo is not copied to find out).
-    static bool hasTransparentPixel(const QImage &picture);
     // Two notes of a file's report, either of them possibly empty.
     static QString joinNotes(const QString &first, const QString &second);
     // Runs `one` over the files in order with their progress, collecting the failures with their
