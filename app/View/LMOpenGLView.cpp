@@ -242,6 +242,7 @@ LMOpenGLTexturePtr LMOpenGLView::textureFromPool()
 void LMOpenGLView::didEmptyImageSlots()
 {
     m_restingPicture = {};
+    m_paintedApart = QImage();
     m_frameIdxOfCurNormalTexture = 0;
     m_texturesNormal.clear();
     m_texturesFitin.clear();

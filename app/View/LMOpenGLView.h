@@ -209,6 +209,9 @@ private:
         QImage pixels;
         std::vector<std::weak_ptr<const LMRegionTile>> regions;
     } m_restingPicture;
+    // Where a picture that shows the background through is painted apart, kept from paint to
+    // paint (the frames of an animation).
+    QImage m_paintedApart;
     LMImagePtr m_imageShadow;
     std::unique_ptr<LMOpenGLShadowTexture> m_textureShadow;
     QPointF m_shadowSliceLeftTop, m_shadowSliceRightBottom, m_drawOffsetLeftTop, m_drawOffsetRightBottom;

@@ -626,6 +626,7 @@ void LMOpenGLView::prepareOpenGL() { m_openGLLayer->didCreateContext(); }
 
 void LMOpenGLView::openGLWillStart()
 {
+    m_paintedApart = QImage(); // OpenGL paints from now on
     if (!m_openGLLayer->isAsynchronous())
         prepareDrawContent(m_openGLLayer.get());
     // The tiles made ahead that waited for OpenGL, after its first frame.
@@ -644,8 +645,10 @@ kpv::OpenGLView::PaintWithoutOpenGL LMOpenGLView::paintWithoutOpenGL(QPainter &p
     // At a pixel ratio between whole ones only the whole view lands on whole device pixels.
     const QRect area = wholePixels ? rect
                                    : QRect(0, 0, int(std::ceil(viewBounds().width())), int(std::ceil(viewBounds().height())));
-    QImage apart(QSize(int(std::ceil(area.width() * r)), int(std::ceil(area.height() * r))),
-                 QImage::Format_ARGB32_Premultiplied);
+    const QSize size(int(std::ceil(area.width() * r)), int(std::ceil(area.height() * r)));
+    if (m_paintedApart.size() != size)
+        m_paintedApart = QImage(size, QImage::Format_ARGB32_Premultiplied);
+    QImage &apart = m_paintedApart;
     if (apart.isNull())
         return paintPictureWithoutOpenGL(painter, rect);
     apart.setDevicePixelRatio(r);
@@ -676,9 +679,7 @@ kpv::OpenGLView::PaintWithoutOpenGL LMOpenGLView::paintPictureWithoutOpenGL(QPai
     if (m_openGLLayer->isAsynchronous())
         advanceZoomForFrame();
     // The picture is painted here as drawLayer draws it: the background, the drop shadow, the
-    // picture and the sharp regions over it, at rest, through a zoom and turned. Of an animation,
-    // the frames after the first only when each pixel is an image pixel, as they would go into the
-    // kept pixels.
+    // picture and the sharp regions over it, at rest, through a zoom and turned.
     // A picture set aside (while a swipe shows the pictures on their own views) leaves the
     // background, as drawLayer's clear does.
     if (image && m_imageNotDraw) {
@@ -702,7 +703,11 @@ kpv::OpenGLView::PaintWithoutOpenGL LMOpenGLView::paintPictureWithoutOpenGL(QPai
     const double r = pixelRatio();
     const bool actualSize = fromRaw.m11() * r == 1 && fromRaw.m22() * r == 1 && fromRaw.m12() == 0 &&
                             fromRaw.m21() == 0 && viewBounds().contains(shown) && QSizeF(pixels.size()) == raw;
-    if (drawableFrameIdx() != 0 && !(actualSize && base->AMCMImageType() == LMPhotoLoader::kAMCMImageTypeGIF))
+    // Of an animation the frames after the first are painted here at actual size, or at rest
+    // where each is resampled once into the view (a GIF at fit): setting OpenGL up for them would
+    // cost a software driver more memory and processor time than the frames themselves.
+    const bool laterFrame = drawableFrameIdx() != 0;
+    if (laterFrame && base->AMCMImageType() != LMPhotoLoader::kAMCMImageTypeGIF)
         return PaintWithoutOpenGL::NeedsOpenGL;
     // View points run upward from the bottom left, the widget's downward from the top left.
     const auto down = [viewHeight](const QRectF &v) {
@@ -732,7 +737,7 @@ kpv::OpenGLView::PaintWithoutOpenGL LMOpenGLView::paintPictureWithoutOpenGL(QPai
     // not at rest: averaging the whole view anew at each step of the pointer would slow the drag.
     const bool resting = !needOptimizeDrawImage() && !isRotateTimerRunning() && !m_panning &&
                          std::all_of(regions.begin(), regions.end(), [](const auto &region) { return region.second; });
-    if (!resting && viewBounds().width() * r * viewBounds().height() * r > kMostPaintedFramePixels)
+    if (!resting && (laterFrame || viewBounds().width() * r * viewBounds().height() * r > kMostPaintedFramePixels))
         return PaintWithoutOpenGL::NeedsOpenGL;
     painter.fillRect(rect, m_backgroundColor);
     if (shadow)
@@ -825,7 +830,8 @@ std::optional<bool> redFirstOf(const QImage &source)
 // quarters only: each source axis then follows one device axis ((m11, m12) of `toSource` is where
 // a step along device x goes in the source, (m21, m22) a step along y), and the image they fill.
 // Nothing for a layout they do not read, a transform that cannot be undone or turns otherwise,
-// nothing to make, or no memory for it.
+// nothing to make, or no memory for it. `reuse` is filled again when no one else holds it and it
+// has the size and layout: the frames of an animation so go into the same pages.
 struct Resampling {
     bool redFirst = false;
     QTransform toSource;
@@ -833,7 +839,8 @@ struct Resampling {
     QImage out;          // the device pixels to fill, premultiplied
 };
 
-std::optional<Resampling> resamplingOf(const QImage &source, const QTransform &toDevice, const QRect &device)
+std::optional<Resampling> resamplingOf(const QImage &source, const QTransform &toDevice, const QRect &device,
+                                       QImage reuse)
 {
     const std::optional<bool> order = redFirstOf(source);
     bool invertible = false;
@@ -846,7 +853,10 @@ std::optional<Resampling> resamplingOf(const QImage &source, const QTransform &t
     r.turned = std::abs(t.m11()) < 1e-9 && std::abs(t.m22()) < 1e-9;
     if (!r.turned && (std::abs(t.m12()) > 1e-9 || std::abs(t.m21()) > 1e-9))
         return std::nullopt;
-    r.out = QImage(device.size(), QImage::Format_ARGB32_Premultiplied);
+    if (reuse.size() == device.size() && reuse.format() == QImage::Format_ARGB32_Premultiplied && reuse.isDetached())
+        r.out = std::move(reuse);
+    else
+        r.out = QImage(device.size(), QImage::Format_ARGB32_Premultiplied);
     if (r.out.isNull())
         return std::nullopt;
     return r;
@@ -885,9 +895,9 @@ QImage opaqueWhereSourceIs(const QImage &source, QImage out)
 // quarters only), each pixel sampled as OpenGL's linear filter samples a texture: the four source
 // pixels nearest its centre, weighted by distance, the picture's edges repeated beyond it. Null
 // for a pixel layout it does not read.
-QImage resampleLinear(const QImage &source, const QTransform &toDevice, const QRect &device)
+QImage resampleLinear(const QImage &source, const QTransform &toDevice, const QRect &device, QImage reuse = {})
 {
-    std::optional<Resampling> r = resamplingOf(source, toDevice, device);
+    std::optional<Resampling> r = resamplingOf(source, toDevice, device, std::move(reuse));
     if (!r)
         return QImage();
     const bool redFirst = r->redFirst, turned = r->turned;
@@ -958,9 +968,9 @@ QImage resampleLinear(const QImage &source, const QTransform &toDevice, const QR
 // linearly). A picture drawn at 0.55 of its size so keeps its fine lines and text without a beat
 // pattern, which four taps of a linear filter, skipping pixels between them, make of them. Null
 // for a pixel layout it does not read.
-QImage resampleArea(const QImage &source, const QTransform &toDevice, const QRect &device)
+QImage resampleArea(const QImage &source, const QTransform &toDevice, const QRect &device, QImage reuse = {})
 {
-    std::optional<Resampling> r = resamplingOf(source, toDevice, device);
+    std::optional<Resampling> r = resamplingOf(source, toDevice, device, std::move(reuse));
     if (!r)
         return QImage();
     const bool redFirst = r->redFirst, turned = r->turned;
@@ -1076,10 +1086,11 @@ bool shrinks(const QTransform &toDevice)
 
 // `device` of `source` through `toDevice`: by area where that shrinks it and `byArea` allows,
 // else linearly.
-QImage resampleForDevice(const QImage &source, const QTransform &toDevice, const QRect &device, bool byArea)
+QImage resampleForDevice(const QImage &source, const QTransform &toDevice, const QRect &device, bool byArea,
+                         QImage reuse = {})
 {
-    return byArea && shrinks(toDevice) ? resampleArea(source, toDevice, device)
-                                       : resampleLinear(source, toDevice, device);
+    return byArea && shrinks(toDevice) ? resampleArea(source, toDevice, device, std::move(reuse))
+                                       : resampleLinear(source, toDevice, device, std::move(reuse));
 }
 } // namespace
 
@@ -1101,11 +1112,13 @@ const QImage &LMOpenGLView::restingPicture(const LMImagePtr &image, const QImage
     };
     if (cached.image.lock() != image || cached.frame != drawableFrameIdx() || cached.toDevice != toDevice ||
         cached.device != device || !sameRegions()) {
+        // The next frame of an animation goes into the pixels of the last.
+        QImage last = std::move(cached.pixels);
         cached = RestingPicture{image, drawableFrameIdx(), toDevice, device, {}, {}};
         // Fitted, the picture keeps the look it has always had there (the fitted picture is
         // made for the view, each of its pixels shown about once).
         const bool byArea = !showsFitted();
-        cached.pixels = resampleForDevice(pixels, toDevice, device, byArea);
+        cached.pixels = resampleForDevice(pixels, toDevice, device, byArea, std::move(last));
         const LMFileImgBaseInfoPtr base = image->originalImgBaseInfo();
         const QSizeF raw = base ? base->rawFrameSize() : QSizeF();
         // From the raw frame to device pixels, as for the picture itself.

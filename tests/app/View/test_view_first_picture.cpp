@@ -13,6 +13,8 @@
 #include <QImage>
 #include <QWidget>
 
+#include <functional>
+
 using namespace viewtest;
 
 namespace {
@@ -152,37 +154,48 @@ TEST_F(FirstPicture, IsTurnedByTheFilesOrientation)
     }
 }
 
-// A GIF launched on at actual size is painted as a photo's first picture is, and its later
-// frames too: OpenGL is set up only when something only OpenGL can show comes (here a frame
-// turned).
-TEST_F(FirstPicture, AnAnimationAtActualSizePlaysWithoutOpenGL)
+// A GIF is painted as a photo's first picture is, and its later frames too, turned as well: no
+// frame of it sets OpenGL up.
+void expectAnimationPlaysWithoutOpenGL(LMOpenGLView *view, kpv::ManualClock &clock,
+                                       const std::function<QImage()> &paint, uint64_t w, uint64_t h)
 {
-    const LMImagePtr first = quadrants(100, 50, 1);
-    auto later = LMData::create(100 * 50 * 4);
-    for (uint64_t i = 0; i < 100 * 50; ++i) {
+    const LMImagePtr first = quadrants(w, h, 1);
+    auto later = LMData::create(w * h * 4);
+    for (uint64_t i = 0; i < w * h; ++i) {
         uint8_t *p = later->mutableBytes() + i * 4;
         p[0] = 0, p[1] = 0, p[2] = 0, p[3] = 255;
     }
     auto info = std::make_shared<LMFileImgBaseInfo>(LMPathString(QStringLiteral("/tmp/first-picture.gif"), false),
                                                     QStringLiteral("com.compuserve.gif"), LMPhotoLoader::kAMCMImageTypeGIF,
-                                                    QDateTime(), QSizeF(100, 50), 1, QVariantMap());
-    view->setImage(std::make_shared<LMImage>(1u, 32u, 400u, 100u, 50u,
+                                                    QDateTime(), QSizeF(double(w), double(h)), 1, QVariantMap());
+    view->setImage(std::make_shared<LMImage>(1u, 32u, w * 4, w, h,
                                              QList<LMDataBlock>{first->frameDatas().front(), later}, info),
                    ImageModeNormal);
     QImage shown = paint();
-    EXPECT_EQ(shown.pixel(60, 30), rgb(255, 0, 0));
-    EXPECT_EQ(shown.pixel(140, 70), rgb(255, 255, 255));
+    EXPECT_EQ(shown.pixel(60, 30), qRgb(255, 0, 0));
+    EXPECT_EQ(shown.pixel(140, 70), qRgb(255, 255, 255));
     QApplication::processEvents();
     EXPECT_FALSE(view->openGLStarted());
     clock.advance(info->delayTime());
     QApplication::processEvents();
     shown = paint();
-    EXPECT_EQ(shown.pixel(60, 30), rgb(0, 0, 0)); // the second frame
-    EXPECT_EQ(shown.pixel(140, 70), rgb(0, 0, 0));
+    EXPECT_EQ(shown.pixel(60, 30), qRgb(0, 0, 0)); // the second frame
+    EXPECT_EQ(shown.pixel(140, 70), qRgb(0, 0, 0));
     EXPECT_FALSE(view->openGLStarted());
     ASSERT_TRUE(view->setAngleRotate(LMImageRotateAngle(90, 0, 0)));
-    paint();
-    EXPECT_TRUE(view->openGLStarted());
+    EXPECT_EQ(paint().pixel(100, 50), qRgb(0, 0, 0));
+    EXPECT_FALSE(view->openGLStarted());
+}
+
+TEST_F(FirstPicture, AnAnimationAtActualSizePlaysWithoutOpenGL)
+{
+    expectAnimationPlaysWithoutOpenGL(view, clock, [this] { return paint(); }, 100, 50);
+}
+
+// Fitted to a smaller view, each frame is resampled once into the view.
+TEST_F(FirstPicture, AFittedAnimationPlaysWithoutOpenGL)
+{
+    expectAnimationPlaysWithoutOpenGL(view, clock, [this] { return paint(); }, 400, 200);
 }
 
 TEST_F(FirstPicture, AnyUseOfOpenGLSetsItUp)
