@@ -314,6 +314,11 @@ private:
                 continue;
             if (DGifGetImageDesc(gif) == GIF_ERROR)
                 return false;
+            // The library keeps a record of every frame read, in one array grown by a frame at a
+            // time: kept, a file of thousands of tiny frames would cost time and memory growing
+            // with the square of their number. Frames are read here one by one; none is wanted.
+            GifFreeSavedImages(gif);
+            gif->ImageCount = 0;
             FrameRecord frame = pending;
             pending = FrameRecord();
             frame.left = gif->Image.Left;
