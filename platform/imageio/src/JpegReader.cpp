@@ -193,9 +193,9 @@ bool tooManyScanPasses(jpeg_decompress_struct* info, const unsigned char* data, 
     return true;
 }
 
-// The checks and charges that come after the header and before decompression starts: a file far
-// too short for its frame, or whose scans ask for too many passes over its blocks, is refused, and
-// a progressive file keeps the coefficients of every block of the picture while its scans arrive,
+// The checks and charges that come after the header and before decompression starts (the scans'
+// passes are checked before, on every road): a file far too short for its frame is refused, and a
+// progressive file keeps the coefficients of every block of the picture while its scans arrive,
 // whatever size it is decoded at, so that memory is charged to the budget too. False, with the
 // job's error set, when the decode cannot go on.
 bool checkBeforeStart(DecodeJob* job, const unsigned char* data, size_t size)
@@ -207,8 +207,6 @@ bool checkBeforeStart(DecodeJob* job, const unsigned char* data, size_t size)
                          .arg(info->image_height);
         return false;
     }
-    if (tooManyScanPasses(info, data, size, &job->error))
-        return false;
     if (jpeg_has_multiple_scans(info)) {
         uint64_t blocks = 0;
         for (int c = 0; c < info->num_components; ++c)
@@ -319,7 +317,7 @@ bool startRegionDecode(DecodeJob* job, const unsigned char* data, size_t size, i
     info->scale_denom = 8;
     info->dct_method = JDCT_ISLOW;
     jpeg_calc_output_dimensions(info);
-    if (!checkBeforeStart(job, data, size))
+    if (tooManyScanPasses(info, data, size, &job->error) || !checkBeforeStart(job, data, size))
         return false;
     jpeg_start_decompress(info);
     return true;
