@@ -119,7 +119,7 @@ bool reserveDecodeBytes(uint64_t bytes, QString* error)
     if (t_decodeReservations)
         for (const DecodeBudget::Reservation& r : *t_decodeReservations)
             held += r.bytes();
-    if (!budget.fits(held + bytes, error))
+    if (!budget.fits(bytes > UINT64_MAX - held ? UINT64_MAX : held + bytes, error))
         return false;
     DecodeBudget::Reservation reservation = budget.reserve(bytes, &why);
     if (!reservation.isValid()) {
